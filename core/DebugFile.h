@@ -1,0 +1,40 @@
+#pragma once
+
+// The debug log: lines appended to WorkDir + "Debug/QorMail.log", GBK, CR LF, by any number of processes. Each
+// write holds an advisory flock on the file itself, waited for at most 2000 ms; the kernel drops the lock when a
+// holder dies, so an abandoned lock never shuts the other writers out.
+
+#include "LocalTime.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class TDebugClass
+{
+public:
+    // Opens (creating when missing, never truncating) the file; an empty path or a failed open leaves the log
+    // inactive. The log does not create folders.
+    explicit TDebugClass(const QString& path, const TClock* clock = nullptr);
+    ~TDebugClass();
+    TDebugClass(const TDebugClass&) = delete;
+    TDebugClass& operator=(const TDebugClass&) = delete;
+
+    bool isActive() const { return m_active; }
+    const QString& fileName() const { return m_fileName; }
+
+    // -1 inactive; 0 empty text or the lock not had within 2000 ms (nothing written); 1 written.
+    int32_t WriteLine(const QString& text);
+    // WriteLine of DateTimeText(now) + ", " + text.
+    int32_t WriteTimed(const QString& text);
+
+    // How long a writer waits for the lock; tests shorten it.
+    void setLockTimeoutMs(int ms) { m_lockTimeoutMs = ms; }
+
+private:
+    bool m_active = false;
+    QString m_fileName;
+    int32_t m_handle = 0;
+    int m_lockTimeoutMs = 2000;
+    const TClock* m_clock;
+};

@@ -1,0 +1,130 @@
+#pragma once
+
+// Every text the station shows or logs, with its language-file section, key and built-in default. Code asks
+// for a text by one of these names (GetLangText(LangText::QorsmailMain_Str::Str24)), so a default can never be
+// mistyped or drift apart between two callers. Defaults are UTF-8 here; the language file itself is GBK.
+
+namespace LangText {
+
+struct Entry
+{
+    const char* Section;
+    const char* Key;
+    const char* Default;
+};
+
+#define QORSMAIL_TEXT(section, key, text) inline constexpr Entry key{#section, #key, text};
+
+namespace EventMail_Str {
+QORSMAIL_TEXT(EventMail_Str, Str0, "Qorvane 事件报告邮件")
+QORSMAIL_TEXT(EventMail_Str, Str1, "标题名称不能为空！")
+QORSMAIL_TEXT(EventMail_Str, Str2, "收件人地址未填写或输入有误，请检查！")
+QORSMAIL_TEXT(EventMail_Str, Str4, "退出将放弃所做的修改，是否真的退出？")
+} // namespace EventMail_Str
+
+namespace ReportMail_Str {
+QORSMAIL_TEXT(ReportMail_Str, Str0, "Qorvane 报表邮件")
+QORSMAIL_TEXT(ReportMail_Str, Str1, "标题名称不能为空！")
+QORSMAIL_TEXT(ReportMail_Str, Str2, "收件人地址未填写或输入有误，请检查！")
+QORSMAIL_TEXT(ReportMail_Str, Str3, "需要自动发送的报表文件尚未指定，请检查！")
+QORSMAIL_TEXT(ReportMail_Str, Str4, "月份填写有误！")
+QORSMAIL_TEXT(ReportMail_Str, Str5, "日填写有误！")
+QORSMAIL_TEXT(ReportMail_Str, Str6, "小时填写有误！")
+QORSMAIL_TEXT(ReportMail_Str, Str7, "分钟填写有误！")
+QORSMAIL_TEXT(ReportMail_Str, Str8, "数字填写有误")
+QORSMAIL_TEXT(ReportMail_Str, Str9, "退出将放弃所做的修改，是否真的退出？")
+QORSMAIL_TEXT(ReportMail_Str, Str10, "EXCEL表格(*.xls)|*.xls|JPEG报表图像(*.jpg,*.jpeg)|*.jpg;*.jpeg")
+QORSMAIL_TEXT(ReportMail_Str, Str11, "所选定的文件不存在，请重新选择！")
+} // namespace ReportMail_Str
+
+namespace SMTPSetup_Str {
+QORSMAIL_TEXT(SMTPSetup_Str, Str0, "服务器地址不能为空！")
+QORSMAIL_TEXT(SMTPSetup_Str, Str1, "SMTP 端口号填写有误，必须在 1-65535之间")
+QORSMAIL_TEXT(SMTPSetup_Str, Str2, "本地EMAIL地址不能为空！")
+QORSMAIL_TEXT(SMTPSetup_Str, Str3, "本地EMAIL 地址不是一个有效的EMAIL地址，请检查！")
+QORSMAIL_TEXT(SMTPSetup_Str, Str4, "邮件发送服务器需要身份认证，请输入用户名和口令")
+QORSMAIL_TEXT(SMTPSetup_Str, Str5, "端口号填写有误！")
+QORSMAIL_TEXT(SMTPSetup_Str, Str6, "退出将放弃所做的修改，是否真的退出？")
+} // namespace SMTPSetup_Str
+
+namespace AddressBook_Str {
+QORSMAIL_TEXT(AddressBook_Str, Str0, "退出将放弃所做的修改，是否真的退出？")
+QORSMAIL_TEXT(AddressBook_Str, Str1, "EMAIL地址格式有误，请检查后重新输入")
+QORSMAIL_TEXT(AddressBook_Str, Str2, " 已存在，请重新输入一个新的姓名！")
+QORSMAIL_TEXT(AddressBook_Str, Str3, "修改姓名")
+QORSMAIL_TEXT(AddressBook_Str, Str4, "请输入新的姓名： ")
+QORSMAIL_TEXT(AddressBook_Str, Str5, "姓名不能空，本次修改已取消！")
+QORSMAIL_TEXT(AddressBook_Str, Str6, " 已存在，请重新输入一个新的姓名！")
+QORSMAIL_TEXT(AddressBook_Str, Str7, "修改EMAIl地址")
+QORSMAIL_TEXT(AddressBook_Str, Str8, "请输入新的地址：  ")
+QORSMAIL_TEXT(AddressBook_Str, Str9, "输入的地址有误，请检查！")
+QORSMAIL_TEXT(AddressBook_Str, Str10, "确认删除")
+} // namespace AddressBook_Str
+
+namespace QorsmailMain_Str {
+QORSMAIL_TEXT(QorsmailMain_Str, Str0, "Qorsmail 启动")
+QORSMAIL_TEXT(QorsmailMain_Str, Str1, "邮件自动发送功能已启动！")
+QORSMAIL_TEXT(QorsmailMain_Str, Str2, "Qorsmail 退出运行")
+QORSMAIL_TEXT(QorsmailMain_Str, Str4, "程序退出后，将无法自动发送事件和报表邮件，是否真的退出？")
+QORSMAIL_TEXT(QorsmailMain_Str, Str5, "符合以下类型：")
+QORSMAIL_TEXT(QorsmailMain_Str, Str6, "包含文字：")
+QORSMAIL_TEXT(QorsmailMain_Str, Str7, "符合以下等级：")
+QORSMAIL_TEXT(QorsmailMain_Str, Str8, "事故  ")
+QORSMAIL_TEXT(QorsmailMain_Str, Str9, "故障  ")
+QORSMAIL_TEXT(QorsmailMain_Str, Str10, "一般事件  ")
+QORSMAIL_TEXT(QorsmailMain_Str, Str11, "其他事件  ")
+QORSMAIL_TEXT(QorsmailMain_Str, Str12, "每天自动发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str13, "每月自动发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str14, "每年自动发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str15, "等间隔时间发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str16, "不自动发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str17, "年")
+QORSMAIL_TEXT(QorsmailMain_Str, Str18, "月")
+QORSMAIL_TEXT(QorsmailMain_Str, Str19, "日")
+QORSMAIL_TEXT(QorsmailMain_Str, Str20, "时")
+QORSMAIL_TEXT(QorsmailMain_Str, Str21, "分")
+QORSMAIL_TEXT(QorsmailMain_Str, SendInterval_Str0, "年")
+QORSMAIL_TEXT(QorsmailMain_Str, SendInterval_Str1, "月")
+QORSMAIL_TEXT(QorsmailMain_Str, SendInterval_Str2, "日")
+QORSMAIL_TEXT(QorsmailMain_Str, SendInterval_Str3, "时")
+QORSMAIL_TEXT(QorsmailMain_Str, SendInterval_Str4, "分")
+QORSMAIL_TEXT(QorsmailMain_Str, Str22, "您必须通过Setuphall才能修改邮件发送设置！")
+QORSMAIL_TEXT(QorsmailMain_Str, Str23, "确认删除")
+QORSMAIL_TEXT(QorsmailMain_Str, Str24, "发送事件邮件")
+QORSMAIL_TEXT(QorsmailMain_Str, Str25, " 成功！")
+QORSMAIL_TEXT(QorsmailMain_Str, Str26, "失败！")
+QORSMAIL_TEXT(QorsmailMain_Str, Str27, "发送报表邮件")
+QORSMAIL_TEXT(QorsmailMain_Str, Str28, " 时未找到报表文件，取消发送！")
+QORSMAIL_TEXT(QorsmailMain_Str, Str29, "QORVANE 邮件中心")
+QORSMAIL_TEXT(QorsmailMain_Str, Str30, "未知")
+QORSMAIL_TEXT(QorsmailMain_Str, Str31, "用户验证")
+QORSMAIL_TEXT(QorsmailMain_Str, Str32, "正在取消发送工作")
+QORSMAIL_TEXT(QorsmailMain_Str, Str33, "取消发送失败")
+QORSMAIL_TEXT(QorsmailMain_Str, Str34, "无法取消正在进行的邮件发送，请检查！")
+QORSMAIL_TEXT(QorsmailMain_Str, Str35, "取消发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str36, "恢复发送")
+QORSMAIL_TEXT(QorsmailMain_Str, Str37, "事件邮件")
+QORSMAIL_TEXT(QorsmailMain_Str, Str38, "报表邮件")
+} // namespace QorsmailMain_Str
+
+namespace Strings_CheckUsrgate {
+QORSMAIL_TEXT(Strings_CheckUsrgate, Str0, "您无此退出权限！")
+QORSMAIL_TEXT(Strings_CheckUsrgate, Str1, "输入有误，不能退出！")
+} // namespace Strings_CheckUsrgate
+
+namespace program_Str {
+QORSMAIL_TEXT(program_Str, program_Str0, "找不到系统设置文件，请检查工作目录！")
+QORSMAIL_TEXT(program_Str, program_Str1, "调用权限管理程序出错，请检查系统文件！")
+QORSMAIL_TEXT(program_Str, program_Str2, "创建系统文件出错，请检查！")
+QORSMAIL_TEXT(program_Str, program_Str3, "网络未连通，或后台未启动，请检查！")
+QORSMAIL_TEXT(program_Str, program_Str4, "后台机未正确登录，请检查！")
+QORSMAIL_TEXT(program_Str, program_Str5, "启动出错")
+} // namespace program_Str
+
+#undef QORSMAIL_TEXT
+
+// Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's
+// built-in name (EventTypeList in QorsmailDef.h).
+inline constexpr const char* EventTypeName_Section = "EventTypeName_Str";
+
+} // namespace LangText

@@ -1,0 +1,172 @@
+#include "NormalFunction.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int32_t OpenFileEx(const QString& path, uint8_t access, uint8_t creation, uint8_t share)
+{
+    int flags = 0;
+    if (access & faRead) {
+        flags = O_RDONLY;
+    } else if (access & faWrite) {
+        flags = O_WRONLY;
+    } else if (access & faReadWrite) {
+        flags = O_RDWR;
+    } else {
+        return -1;
+    }
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty()) {
+        return -1;
+    }
+    if (access & faCreate) {
+        flags |= O_CREAT | O_TRUNC;
+    }
+    if (access & faOpenAlways) {
+        struct stat st;
+        if (::stat(native.constData(), &st) != 0) {
+            flags |= O_CREAT;
+            if (!(creation & coKeepAccess)) {
+                flags = (flags & ~O_ACCMODE) | O_RDWR;
+            }
+        }
+    }
+    flags |= O_CLOEXEC;
+    int fd = -1;
+    do {
+        fd = ::open(native.constData(), flags, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return -1;
+    }
+    int lock = 0;
+    if (share & smCompat) {
+        lock = 0;
+    } else if (share & (smExclusive)) {
+        lock = LOCK_EX;
+    } else if (share & smDenyWrite) {
+        lock = LOCK_SH;
+    } else if (share & smDenyRead) {
+        lock = LOCK_EX;
+    }
+    if (lock != 0 && ::flock(fd, lock | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    // Descriptor 0 is never handed out as a handle: callers treat 0 as "no handle".
+    if (fd == 0) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        ::close(fd);
+        return moved < 0 ? -1 : moved;
+    }
+    return fd;
+}
+
+int64_t LSeekFile(int32_t handle, int64_t offset, int origin)
+{
+    if (handle <= 0) {
+        return -1;
+    }
+    const int whence = origin == 0 ? SEEK_SET : (origin == 1 ? SEEK_CUR : (origin == 2 ? SEEK_END : -1));
+    if (whence < 0) {
+        return -1;
+    }
+    const off_t r = ::lseek(handle, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t LReadFile(int32_t handle, void* buffer, int64_t count)
+{
+    if (handle <= 0 || count < 0 || (buffer == nullptr && count > 0)) {
+        return -1;
+    }
+    // Reads until count bytes arrived or the file ends, so a short result always means end of file.
+    auto* out = static_cast<char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t r = ::read(handle, out + done, static_cast<size_t>(count - done));
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return done > 0 ? done : -1;
+        }
+        if (r == 0) {
+            break;
+        }
+        done += r;
+    }
+    return done;
+}
+
+int64_t LWriteFile(int32_t handle, const void* buffer, int64_t count)
+{
+    if (handle <= 0 || count < 0 || (buffer == nullptr && count > 0)) {
+        return -1;
+    }
+    const auto* in = static_cast<const char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t r = ::write(handle, in + done, static_cast<size_t>(count - done));
+        if (r < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return done > 0 ? done : -1;
+        }
+        done += r;
+    }
+    return done;
+}
+
+int32_t LCloseFile(int32_t& handle)
+{
+    int32_t result = -1;
+    if (handle > 0) {
+        result = ::close(handle) == 0 ? 0 : -1;
+    }
+    handle = -1;
+    return result;
+}
+
+QByteArray TrimBlanks(const QByteArray& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) {
+        ++begin;
+    }
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
+QByteArray TextBeforeChar(const QByteArray& text, char separator)
+{
+    const qsizetype at = text.indexOf(separator);
+    if (at < 0) {
+        return {};
+    }
+    return TrimBlanks(text.left(at));
+}
+
+QByteArray TextAfterChar(const QByteArray& text, char separator)
+{
+    const qsizetype at = text.indexOf(separator);
+    if (at < 0) {
+        return {};
+    }
+    const qsizetype comment = text.indexOf("//");
+    const qsizetype start = at + 1;
+    if (comment >= 0 && comment < start) {
+        return {};
+    }
+    const qsizetype end = comment >= 0 ? comment : text.size();
+    return TrimBlanks(text.mid(start, end - start));
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+// The engine side of the main window: the trigger and send timers, the trigger state, the debug log, the SMTP
+// session and the composers. It never touches a widget; the window shows what it reports through signals.
+
+#include "DebugFile.h"
+#include "EventTrigger.h"
+#include "LocalTime.h"
+#include "QorsmailDef.h"
+#include "mlogcomm2.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class TSmtpSession;
+
+class TQorsmailMain : public QObject
+{
+    Q_OBJECT
+
+public:
+    TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock& clock, QObject* parent = nullptr);
+    ~TQorsmailMain() override;
+
+    // Steps of the window's creation that belong to the engine, in order: the computer name, ReadPos/WritePos
+    // from the ring, the event buffer, WorkDir, defaults + task file + settings file, the Debug/ folder, the
+    // debug log with its separator and start lines, EditAllowed. The timers are created but not started.
+    void CreateEngine();
+    // Starts both timers (the window does this once it exists).
+    void StartTimers();
+    // Last step of creation, and after the SMTP setup dialog accepted a change.
+    void ApplySmtpSettings();
+    // The engine's part of the window's destruction: buffer and tables released, the stop line, the log closed.
+    void DestroyEngine();
+
+    // One trigger tick and one send pass (the timers' handlers; tests call them directly).
+    void TriggerTimerTimer();
+    void SendMailTimerTimer();
+
+    // Puts a time-stamped line at the top of the log panel (through logLineAdded) and into the debug log.
+    void WriteLogLine(const QString& text);
+
+    QTimer& TriggerTimer() { return m_triggerTimer; }
+    QTimer& SendMailTimer() { return m_sendMailTimer; }
+
+    bool EditAllowed() const { return m_editAllowed; }
+    void setEditAllowed(bool allowed) { m_editAllowed = allowed; }
+
+    // Replaces the SMTP session (tests use a fake); the engine owns it.
+    void setSmtpSession(std::unique_ptr<TSmtpSession> session);
+    TSmtpSession& smtpSession() { return *m_session; }
+
+    const QByteArray& ComputerName() const { return m_computerName; }
+    TTriggerState& triggerState() { return m_trigger; }
+    TDebugClass* DebugLog() { return m_debugLog.get(); }
+    TMailTables& tables() { return m_tables; }
+    TLogLibrary& logLibrary() { return m_log; }
+    const TClock& clock() const { return m_clock; }
+
+    // True while a send pass is running (an SMTP exchange may be waiting in a nested event loop).
+    bool isSending() const { return m_sending; }
+
+signals:
+    // A panel line: date-time text, two blanks, the text.
+    void logLineAdded(const QString& panelLine);
+
+private:
+    TMailTables& m_tables;
+    TLogLibrary& m_log;
+    const TClock& m_clock;
+    TTriggerState m_trigger;
+    QByteArray m_computerName;
+    bool m_editAllowed = true;
+    bool m_sending = false;
+    std::unique_ptr<TDebugClass> m_debugLog;
+    std::unique_ptr<TSmtpSession> m_session;
+    QTimer m_triggerTimer;
+    QTimer m_sendMailTimer;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+// The station's binding to the suite's event-log library. Engine code calls the library only through this
+// interface, so tests can also run it on a scripted fake where the real ring cannot produce a case.
+
+#include "QorsmailDef.h"
+#include "qorslog2.h"
+
+#include <QString>
+
+#include <cstdint>
+
+static_assert(sizeof(EventRecord) == 941);
+static_assert(sizeof(QorvaneSystemTime) == sizeof(SYSTEMTIME));
+
+class TLogLibrary
+{
+public:
+    virtual ~TLogLibrary() = default;
+
+    virtual int32_t InitLogLibrary() = 0;
+    virtual void ExitLogLibrary() = 0;
+    // Fills the 128-byte buffer with the working directory (GBK, trailing '/').
+    virtual void GetWorkDir(char (&buffer)[128]) = 0;
+    virtual QString GetErrorText(int32_t code) = 0;
+    virtual bool GetEventWritePos(int32_t& pos) = 0;
+    virtual bool ReadEvents(int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize,
+                            EventRecord* records)
+        = 0;
+    virtual uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) = 0;
+    virtual SYSTEMTIME SystemTimeFromSeconds(uint32_t seconds) = 0;
+    // The login dialog: true when the user was verified and holds the right; the name (GBK) is in userName.
+    virtual bool VerifyUserDialog(void* owner, char (&userName)[21], int32_t rightCode, const QString& caption) = 0;
+};
+
+// The binding to libqorslog2.so.
+class TQorsLog2Library : public TLogLibrary
+{
+public:
+    int32_t InitLogLibrary() override;
+    void ExitLogLibrary() override;
+    void GetWorkDir(char (&buffer)[128]) override;
+    QString GetErrorText(int32_t code) override;
+    bool GetEventWritePos(int32_t& pos) override;
+    bool ReadEvents(int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize,
+                    EventRecord* records) override;
+    uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) override;
+    SYSTEMTIME SystemTimeFromSeconds(uint32_t seconds) override;
+    bool VerifyUserDialog(void* owner, char (&userName)[21], int32_t rightCode, const QString& caption) override;
+};

@@ -1,0 +1,104 @@
+/*
+ * libqorslog2: the QORVANE suite's event-log library on Linux.
+ *
+ * The event ring holds 5000 events in one file, EventLog/events.ring in the suite's working directory, shared
+ * by every process of the suite: writers append under an exclusive lock and publish the new write position only
+ * once the record is complete; readers never block.
+ *
+ * Working directory: $QORVANE_WORKDIR when set, else $HOME/.local/share/qorvane/; always with a trailing '/'.
+ * Texts (event texts, the working directory, error texts) are GBK (code page 936) bytes unless said otherwise.
+ * Every entry may be called from one thread at a time per process.
+ */
+#ifndef QORSLOG2_H
+#define QORSLOG2_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QORSLOG_RING_SIZE 5000
+#define QORSLOG_RECORD_SIZE 941
+
+#pragma pack(push, 1)
+
+/* Local date and time: year, month, day of week, day, hour, minute, second, milliseconds. */
+typedef struct QorvaneSystemTime {
+    uint16_t wYear;
+    uint16_t wMonth;
+    uint16_t wDayOfWeek;
+    uint16_t wDay;
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+} QorvaneSystemTime;
+
+/* One event as the ring stores and delivers it: 941 bytes. */
+typedef struct EventRecord {
+    uint8_t Reserved0[4];
+    uint32_t EventTime;  /* seconds, the scale of SecondsFromSystemTime */
+    uint32_t EventMsec;  /* milliseconds part */
+    int32_t EventLevel;  /* low 15 bits: 0 other, 1 level I (accident), 2 level II (fault), 3 level III */
+    int32_t EventType;   /* event type number */
+    uint8_t Reserved1[537];
+    char EventText[256]; /* GBK, NUL-terminated or filling all 256 bytes */
+    uint8_t Reserved2[128];
+} EventRecord;
+
+#pragma pack(pop)
+
+/* Result codes. Every negative code has a text from GetErrorText. */
+#define QORSLOG_OK 0
+#define QORSLOG_ERR_WORKDIR (-1)      /* working directory missing, too long or not writable */
+#define QORSLOG_ERR_RING_IO (-5)      /* the ring file cannot be opened, read or mapped */
+#define QORSLOG_ERR_RING_FORMAT (-8)  /* the ring file has the wrong size or magic; it is left untouched */
+#define QORSLOG_ERR_NOT_INIT (-9)     /* a call that needs InitLogLibrary came first */
+#define QORSLOG_ERR_RIGHTS (-10)      /* the rights store cannot be used */
+#define QORSLOG_ERR_LOGIN (-12)       /* the back-end machine is not logged in */
+#define QORSLOG_ERR_NETWORK (-13)     /* network down or back end not running */
+#define QORSLOG_ERR_ARGUMENT (-14)    /* a bad argument (level, type, text) */
+
+/* Opens the working directory (creating it and its CfgCache/, Debug/ and EventLog/ folders when missing) and
+ * the ring (creating it when missing). 0 on success, a negative code otherwise. A second call is harmless. */
+int32_t InitLogLibrary(void);
+/* Releases the ring. */
+void ExitLogLibrary(void);
+
+/* Fills buffer (128 bytes) with the working directory, NUL-terminated, trailing '/'. Empty when unknown. */
+void GetWorkDir(char* buffer);
+/* Chinese (GBK) text for a result code; never NULL. */
+const char* GetErrorText(int32_t code);
+/* UTF-8 text for a result code, for tools and logs; never NULL. */
+const char* GetErrorTextUtf8(int32_t code);
+
+/* Writes the ring's write position (0..4999) into *pos. Non-zero on success. */
+uint8_t GetEventWritePos(int32_t* pos);
+/* Copies *count records starting at *startPos modulo 5000 (callers pass 0..9998), wrapping at the end of the
+ * ring, into records. ringSize must be 5000 and *count 0..5000; on a bad argument *count becomes 0 and the
+ * result is 0. *endPos receives the current write position. Non-zero when the records were delivered. */
+uint8_t ReadEvents(int32_t* endPos, int32_t* startPos, int32_t* count, int32_t ringSize, EventRecord* records);
+/* Number of events ever written to the ring (not reduced modulo 5000), 0 before InitLogLibrary. */
+uint64_t GetEventCount(void);
+
+/* Appends one event. type is any event type number, level 0..0x7FFF, textGbk a NUL-terminated GBK text (cut at a
+ * character boundary to 255 bytes). time may be NULL for now; its wMilliseconds gives the milliseconds part.
+ * Returns the ring position written (0..4999) or a negative code. */
+int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, const QorvaneSystemTime* time);
+
+/* Seconds of a calendar time (year >= 1970, month 1..12, day 1..31) since 1970-01-01 00:00:00 on the same wall
+ * clock; any other value is a length: years x 365 days + months x 30 days + days, hours, minutes, seconds. */
+uint32_t SecondsFromSystemTime(QorvaneSystemTime time);
+/* The calendar time of a second count (day of week filled, milliseconds 0). */
+void SystemTimeFromSeconds(uint32_t seconds, QorvaneSystemTime* time);
+
+/* Shows the suite's login dialog (owner: a QWidget* or NULL). On success copies the user name (GBK, at most 20
+ * bytes, NUL-terminated) into userName (21 bytes) and returns non-zero when the user holds *rightCode. */
+int32_t VerifyUserDialog(void* owner, char* userName, int32_t* rightCode, const char* captionGbk);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
