@@ -7,8 +7,8 @@
 #include "LocalTime.h"
 
 #include <QString>
-
 #include <cstdint>
+#include <mutex>
 
 class TDebugClass
 {
@@ -23,7 +23,8 @@ public:
     bool isActive() const { return m_active; }
     const QString& fileName() const { return m_fileName; }
 
-    // -1 inactive; 0 empty text or the lock not had within 2000 ms (nothing written); 1 written.
+    // -1 inactive; 0 empty text or the lock not had within 2000 ms (nothing written), or the write failed; 1
+    // written. Safe to call from several threads: they take turns.
     int32_t WriteLine(const QString& text);
     // WriteLine of DateTimeText(now) + ", " + text.
     int32_t WriteTimed(const QString& text);
@@ -37,4 +38,6 @@ private:
     int32_t m_handle = 0;
     int m_lockTimeoutMs = 2000;
     const TClock* m_clock;
+    // flock() does not exclude threads that share one open file, so threads of this process take turns here.
+    std::mutex m_writeMutex;
 };

@@ -5,9 +5,9 @@
 
 #include "LangTexts.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 #include <vector>
 
@@ -42,6 +42,10 @@ public:
     // Empties the sections and parses the lines: empty lines and lines starting with ';' are skipped, "[name]"
     // opens a section, every other line belongs to the last section opened.
     void ParseLines(const QStringList& lines);
+    // Decodes GBK bytes, splits them into lines and parses them (ReadFileLines on bytes in memory).
+    void ParseBytes(const QByteArray& bytes);
+    // Splits text at CR LF, LF and CR; an end at the very end opens no further line.
+    static QStringList SplitLines(const QString& text);
 
     QString ReadValue(const QString& section, const QString& key, const QString& defaultText) const override;
     void ReadSectionLines(const QString& section, QStringList& lines) const override;
@@ -68,6 +72,8 @@ public:
     void LoadLanguageFile();
     // The same with an explicit file, for tests and tools; replaces any file loaded before.
     void LoadLanguageFileFrom(const QString& path);
+    // The same with the file's GBK bytes.
+    void LoadLanguageBytes(const QByteArray& bytes);
 
     QString GetLangText(const QString& section, const QString& key, const QString& defaultText) const;
 
@@ -76,6 +82,8 @@ public:
 
     // Where LoadLanguageFile looks, for the given program file path.
     static QString languageFilePath(const QString& programFilePath);
+    // The same with another installed data folder (the one holding Language/).
+    static QString languageFilePath(const QString& programFilePath, const QString& dataDir);
 
 private:
     std::unique_ptr<TSpecialMemIniFile> m_iniFile;
