@@ -18,13 +18,17 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden symbols; everything declared here is its public interface. */
+#pragma GCC visibility push(default)
+
 #define QORSLOG_RING_SIZE 5000
 #define QORSLOG_RECORD_SIZE 941
 
 #pragma pack(push, 1)
 
 /* Local date and time: year, month, day of week, day, hour, minute, second, milliseconds. */
-typedef struct QorvaneSystemTime {
+typedef struct QorvaneSystemTime
+{
     uint16_t wYear;
     uint16_t wMonth;
     uint16_t wDayOfWeek;
@@ -36,12 +40,13 @@ typedef struct QorvaneSystemTime {
 } QorvaneSystemTime;
 
 /* One event as the ring stores and delivers it: 941 bytes. */
-typedef struct EventRecord {
+typedef struct EventRecord
+{
     uint8_t Reserved0[4];
-    uint32_t EventTime;  /* seconds, the scale of SecondsFromSystemTime */
-    uint32_t EventMsec;  /* milliseconds part */
-    int32_t EventLevel;  /* low 15 bits: 0 other, 1 level I (accident), 2 level II (fault), 3 level III */
-    int32_t EventType;   /* event type number */
+    uint32_t EventTime; /* seconds, the scale of SecondsFromSystemTime */
+    uint32_t EventMsec; /* milliseconds part */
+    int32_t EventLevel; /* low 15 bits: 0 other, 1 level I (accident), 2 level II (fault), 3 level III */
+    int32_t EventType; /* event type number */
     uint8_t Reserved1[537];
     char EventText[256]; /* GBK, NUL-terminated or filling all 256 bytes */
     uint8_t Reserved2[128];
@@ -51,14 +56,14 @@ typedef struct EventRecord {
 
 /* Result codes. Every negative code has a text from GetErrorText. */
 #define QORSLOG_OK 0
-#define QORSLOG_ERR_WORKDIR (-1)      /* working directory missing, too long or not writable */
-#define QORSLOG_ERR_RING_IO (-5)      /* the ring file cannot be opened, read or mapped */
-#define QORSLOG_ERR_RING_FORMAT (-8)  /* the ring file has the wrong size or magic; it is left untouched */
-#define QORSLOG_ERR_NOT_INIT (-9)     /* a call that needs InitLogLibrary came first */
-#define QORSLOG_ERR_RIGHTS (-10)      /* the rights store cannot be used */
-#define QORSLOG_ERR_LOGIN (-12)       /* the back-end machine is not logged in */
-#define QORSLOG_ERR_NETWORK (-13)     /* network down or back end not running */
-#define QORSLOG_ERR_ARGUMENT (-14)    /* a bad argument (level, type, text) */
+#define QORSLOG_ERR_WORKDIR (-1) /* working directory missing, too long or not writable */
+#define QORSLOG_ERR_RING_IO (-5) /* the ring file cannot be opened, read or mapped */
+#define QORSLOG_ERR_RING_FORMAT (-8) /* the ring file has the wrong size or magic; it is left untouched */
+#define QORSLOG_ERR_NOT_INIT (-9) /* a call that needs InitLogLibrary came first */
+#define QORSLOG_ERR_RIGHTS (-10) /* the rights store cannot be used */
+#define QORSLOG_ERR_LOGIN (-12) /* the back-end machine is not logged in */
+#define QORSLOG_ERR_NETWORK (-13) /* network down or back end not running */
+#define QORSLOG_ERR_ARGUMENT (-14) /* a bad argument (level, type, text) */
 
 /* Opens the working directory (creating it and its CfgCache/, Debug/ and EventLog/ folders when missing) and
  * the ring (creating it when missing). 0 on success, a negative code otherwise. A second call is harmless. */
@@ -96,6 +101,8 @@ void SystemTimeFromSeconds(uint32_t seconds, QorvaneSystemTime* time);
 /* Shows the suite's login dialog (owner: a QWidget* or NULL). On success copies the user name (GBK, at most 20
  * bytes, NUL-terminated) into userName (21 bytes) and returns non-zero when the user holds *rightCode. */
 int32_t VerifyUserDialog(void* owner, char* userName, int32_t* rightCode, const char* captionGbk);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,229 @@
+#include "EventRing.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qorslog {
+
+namespace {
+
+// Holds an flock for one scope.
+class FileLock
+{
+public:
+    FileLock(int fd, int op)
+        : m_fd(fd)
+    {
+        int rc;
+        do {
+            rc = flock(fd, op);
+        } while (rc != 0 && errno == EINTR);
+        m_ok = rc == 0;
+    }
+    ~FileLock()
+    {
+        if (m_ok) {
+            flock(m_fd, LOCK_UN);
+        }
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    int m_fd;
+    bool m_ok = false;
+};
+
+bool writeAll(int fd, const void* data, size_t size)
+{
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+EventRing::~EventRing()
+{
+    close();
+}
+
+void EventRing::close()
+{
+    if (m_base) {
+        munmap(m_base, RingFileSize);
+        m_base = nullptr;
+    }
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+// A fresh ring is written completely under a private name and then linked into place: link() fails when
+// another process got there first, so two creators never both initialise the file that readers map.
+int EventRing::create(const std::string& path)
+{
+    char tmpl[4096];
+    if (snprintf(tmpl, sizeof tmpl, "%s.new.XXXXXX", path.c_str()) >= int(sizeof tmpl)) {
+        return QORSLOG_ERR_RING_IO;
+    }
+    const int fd = mkstemp(tmpl);
+    if (fd < 0) {
+        return QORSLOG_ERR_RING_IO;
+    }
+    RingHeader h{};
+    memcpy(h.magic, RingMagic, sizeof h.magic);
+    h.version = RingFormatVersion;
+    h.recordSize = QORSLOG_RECORD_SIZE;
+    h.capacity = QORSLOG_RING_SIZE;
+    h.recordsOffset = RingRecordsOffset;
+    bool ok = fchmod(fd, 0644) == 0 && ftruncate(fd, off_t(RingFileSize)) == 0 && writeAll(fd, &h, sizeof h)
+        && fsync(fd) == 0;
+    ::close(fd);
+    if (ok && link(tmpl, path.c_str()) != 0 && errno != EEXIST) {
+        ok = false;
+    }
+    unlink(tmpl);
+    return ok ? QORSLOG_OK : QORSLOG_ERR_RING_IO;
+}
+
+int EventRing::open(const std::string& path)
+{
+    close();
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        if (const int rc = create(path); rc != QORSLOG_OK) {
+            return rc;
+        }
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        return QORSLOG_ERR_RING_IO;
+    }
+    struct stat st
+    {
+    };
+    if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        return QORSLOG_ERR_RING_IO;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size != off_t(RingFileSize)) {
+        ::close(fd);
+        return QORSLOG_ERR_RING_FORMAT;
+    }
+    void* base = mmap(nullptr, RingFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (base == MAP_FAILED) {
+        ::close(fd);
+        return QORSLOG_ERR_RING_IO;
+    }
+    m_fd = fd;
+    m_base = static_cast<unsigned char*>(base);
+    if (const int rc = check(); rc != QORSLOG_OK) {
+        close();
+        return rc;
+    }
+    return QORSLOG_OK;
+}
+
+int EventRing::check() const
+{
+    const RingHeader& h = *header();
+    if (memcmp(h.magic, RingMagic, sizeof h.magic) != 0 || h.version != RingFormatVersion
+        || h.recordSize != QORSLOG_RECORD_SIZE || h.capacity != QORSLOG_RING_SIZE
+        || h.recordsOffset != RingRecordsOffset
+        || std::atomic_ref<uint32_t>(header()->writePos).load(std::memory_order_acquire) >= QORSLOG_RING_SIZE) {
+        return QORSLOG_ERR_RING_FORMAT;
+    }
+    return QORSLOG_OK;
+}
+
+int32_t EventRing::writePos() const
+{
+    // The header is shared with other processes: a damaged value must not take a reader outside the ring.
+    return int32_t(std::atomic_ref<uint32_t>(header()->writePos).load(std::memory_order_acquire) % QORSLOG_RING_SIZE);
+}
+
+uint64_t EventRing::eventCount() const
+{
+    return std::atomic_ref<uint64_t>(header()->eventCount).load(std::memory_order_acquire);
+}
+
+int32_t EventRing::append(const EventRecord& record)
+{
+    FileLock lock(m_fd, LOCK_EX);
+    if (!lock.ok()) {
+        return QORSLOG_ERR_RING_IO;
+    }
+    const int32_t pos = writePos();
+    std::atomic_ref<uint32_t> seq(counters()[pos]);
+    // A writer that died mid-record left the counter odd; it stays odd until this record is complete.
+    const uint32_t odd = seq.load(std::memory_order_relaxed) | 1u;
+    seq.store(odd, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    memcpy(slot(pos), &record, sizeof record);
+    seq.store(odd + 1, std::memory_order_release);
+    std::atomic_ref<uint32_t>(header()->writePos)
+        .store(uint32_t(pos + 1) % QORSLOG_RING_SIZE, std::memory_order_release);
+    std::atomic_ref<uint64_t> count(header()->eventCount);
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    return pos;
+}
+
+void EventRing::readSlot(int32_t i, EventRecord& out) const
+{
+    std::atomic_ref<uint32_t> seq(counters()[i]);
+    for (unsigned attempt = 0;; ++attempt) {
+        const uint32_t before = seq.load(std::memory_order_acquire);
+        if ((before & 1u) == 0) {
+            memcpy(&out, slot(i), sizeof out);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (seq.load(std::memory_order_relaxed) == before) {
+                return;
+            }
+            continue;
+        }
+        if (attempt < 64) {
+            continue;
+        }
+        sched_yield();
+        if (attempt % 256 != 0) {
+            continue;
+        }
+        // Odd for a long time: either a writer is descheduled mid-record or one died there. Only a dead
+        // writer lets us take the lock at once; its half-written record is delivered blank, never mixed.
+        FileLock probe(m_fd, LOCK_SH | LOCK_NB);
+        if (probe.ok() && (seq.load(std::memory_order_acquire) & 1u) != 0) {
+            memset(&out, 0, sizeof out);
+            return;
+        }
+    }
+}
+
+void EventRing::read(int32_t start, int32_t count, EventRecord* out) const
+{
+    for (int32_t n = 0; n < count; ++n) {
+        readSlot((start + n) % QORSLOG_RING_SIZE, out[n]);
+    }
+}
+
+} // namespace qorslog

@@ -1,0 +1,72 @@
+#pragma once
+
+// The event ring file, EventLog/events.ring, mapped shared by every process of the suite.
+//
+// Layout: a 64-byte header, then one 32-bit sequence counter per slot, padded to RecordsOffset, then 5000
+// records of 941 bytes. A writer holds an exclusive flock on the file, makes the slot's counter odd, copies the
+// record, makes the counter even again and only then publishes the new write position. A reader takes no lock:
+// it copies a slot between two reads of its counter and copies again when the counter was odd or changed, so a
+// record that a writer is replacing is never delivered half old, half new.
+
+#include "qorslog2.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qorslog {
+
+constexpr char RingMagic[8] = {'Q', 'O', 'R', 'V', 'R', 'I', 'N', 'G'};
+constexpr uint32_t RingFormatVersion = 1;
+constexpr size_t RingHeaderSize = 64;
+constexpr size_t RingRecordsOffset = 20480; // header + 5000 counters, rounded up to whole pages
+constexpr size_t RingFileSize = RingRecordsOffset + size_t(QORSLOG_RING_SIZE) * QORSLOG_RECORD_SIZE;
+
+struct RingHeader
+{
+    char magic[8];
+    uint32_t version;
+    uint32_t recordSize;
+    uint32_t capacity;
+    uint32_t recordsOffset;
+    uint32_t writePos; // next slot to write, 0..4999
+    uint32_t reserved0;
+    uint64_t eventCount; // events ever written
+    uint8_t reserved1[24];
+};
+static_assert(sizeof(RingHeader) == RingHeaderSize);
+static_assert(RingHeaderSize + QORSLOG_RING_SIZE * sizeof(uint32_t) <= RingRecordsOffset);
+
+class EventRing
+{
+public:
+    EventRing() = default;
+    ~EventRing();
+    EventRing(const EventRing&) = delete;
+    EventRing& operator=(const EventRing&) = delete;
+
+    // Opens the ring file at path, creating it when there is none. 0 or a negative result code.
+    int open(const std::string& path);
+    void close();
+    bool isOpen() const { return m_base != nullptr; }
+
+    int32_t writePos() const;
+    uint64_t eventCount() const;
+    // Appends one finished record under the writer lock; the position written or a negative code.
+    int32_t append(const EventRecord& record);
+    // Copies `count` records from slot `start` (0..4999) on, wrapping at the end.
+    void read(int32_t start, int32_t count, EventRecord* out) const;
+
+private:
+    int create(const std::string& path);
+    int check() const;
+    void readSlot(int32_t slot, EventRecord& out) const;
+    RingHeader* header() const { return reinterpret_cast<RingHeader*>(m_base); }
+    uint32_t* counters() const { return reinterpret_cast<uint32_t*>(m_base + RingHeaderSize); }
+    unsigned char* slot(int32_t i) const { return m_base + RingRecordsOffset + size_t(i) * QORSLOG_RECORD_SIZE; }
+
+    int m_fd = -1;
+    unsigned char* m_base = nullptr;
+};
+
+} // namespace qorslog
