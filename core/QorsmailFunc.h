@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-// Settings to their defaults, UseSSL/StartTLS off, the address book and both task tables emptied.
+// Settings to their defaults, UseSSL/StartTLS off, CAFile empty, the address book and both task tables emptied.
 // MaxSendTries is left as it is.
 void SetTaskDefaults(TMailTables& tables);
 
