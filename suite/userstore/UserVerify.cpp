@@ -53,6 +53,7 @@ TVerifyResult VerifyUser(const QString& storePath, const QByteArray& nameGbk, co
         return result;
     }
     TLoadResult loaded = Load(storePath);
+    result.StoreStatus = loaded.Status;
     if (loaded.Status != LoadStatus::Ok) {
         return result;
     }

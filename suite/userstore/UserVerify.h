@@ -27,6 +27,7 @@ struct TVerifyResult
 {
     VerifyStatus Status = VerifyStatus::NotReady;
     QList<int32_t> Rights; // the user's rights when Valid
+    LoadStatus StoreStatus = LoadStatus::Missing; // why the store is NotReady
 };
 
 // Checks a user name and password (both GBK) against the store file. Every name, known or not, costs exactly
