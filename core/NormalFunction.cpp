@@ -1,7 +1,6 @@
 #include "NormalFunction.h"
 
 #include <QFile>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,8 +23,11 @@ int32_t OpenFileEx(const QString& path, uint8_t access, uint8_t creation, uint8_
     if (native.isEmpty()) {
         return -1;
     }
-    if (access & faCreate) {
-        flags |= O_CREAT | O_TRUNC;
+    // "Create" empties the file, but only once the share lock is had: a file another opener has locked
+    // against us must come out of a refused open unchanged.
+    const bool truncate = (access & faCreate) != 0;
+    if (truncate) {
+        flags |= O_CREAT;
     }
     if (access & faOpenAlways) {
         struct stat st;
@@ -57,6 +59,22 @@ int32_t OpenFileEx(const QString& path, uint8_t access, uint8_t creation, uint8_
     if (lock != 0 && ::flock(fd, lock | LOCK_NB) != 0) {
         ::close(fd);
         return -1;
+    }
+    // A folder is no file: the open fails as it would on Windows instead of handing out a handle every read
+    // of which fails.
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || S_ISDIR(opened.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    if (truncate && ::ftruncate(fd, 0) != 0) {
+        // A read-only handle cannot truncate; a short-lived write handle does it.
+        const int writer = ::open(native.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (writer < 0) {
+            ::close(fd);
+            return -1;
+        }
+        ::close(writer);
     }
     // Descriptor 0 is never handed out as a handle: callers treat 0 as "no handle".
     if (fd == 0) {
