@@ -1,0 +1,59 @@
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <utility>
+
+namespace MessageBoxes {
+
+namespace {
+
+Handler& currentHandler()
+{
+    static Handler handler;
+    return handler;
+}
+
+// Boxes carry the application's name as their title, as the suite's message boxes do.
+QString defaultTitle()
+{
+    return QApplication::applicationDisplayName().isEmpty() ? QApplication::applicationName()
+                                                            : QApplication::applicationDisplayName();
+}
+
+} // namespace
+
+Handler setHandler(Handler handler)
+{
+    return std::exchange(currentHandler(), std::move(handler));
+}
+
+QMessageBox::StandardButton show(QWidget* parent, const Request& request)
+{
+    if (currentHandler()) {
+        return currentHandler()(request);
+    }
+    QMessageBox box(
+        request.icon, request.title.isEmpty() ? defaultTitle() : request.title, request.text, request.buttons, parent);
+    if (request.defaultButton != QMessageBox::NoButton) {
+        box.setDefaultButton(request.defaultButton);
+    }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void information(QWidget* parent, const QString& text)
+{
+    show(parent, {QMessageBox::NoIcon, {}, text, QMessageBox::Ok, QMessageBox::Ok});
+}
+
+void error(QWidget* parent, const QString& text)
+{
+    show(parent, {QMessageBox::Critical, {}, text, QMessageBox::Ok, QMessageBox::Ok});
+}
+
+bool askYesNo(QWidget* parent, const QString& text)
+{
+    const Request request{QMessageBox::Warning, {}, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No};
+    return show(parent, request) == QMessageBox::Yes;
+}
+
+} // namespace MessageBoxes

@@ -1,0 +1,359 @@
+#include "QorsmailMainForm.h"
+
+#include "FormTranslator.h"
+#include "GbkCodec.h"
+#include "MLEngine.h"
+#include "MessageBoxes.h"
+#include "QorsmailMain.h"
+#include "WaitDlg.h"
+#include "ui_QorsmailMainForm.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTextBlock>
+#include <QTimer>
+
+static void initStationResources()
+{
+    Q_INIT_RESOURCE(qorsmail_ui);
+}
+
+namespace {
+
+constexpr int EventRootImage = 0;
+constexpr int ReportRootImage = 1;
+constexpr int TaskImage = 2;
+
+QIcon treeImage(int index)
+{
+    switch (index) {
+    case EventRootImage:
+        return QIcon(QStringLiteral(":/qorsmail/event.png"));
+    case ReportRootImage:
+        return QIcon(QStringLiteral(":/qorsmail/report.png"));
+    default:
+        return QIcon(QStringLiteral(":/qorsmail/task.png"));
+    }
+}
+
+QTreeWidgetItem* addTaskNode(QTreeWidgetItem* root, const QString& title)
+{
+    auto* node = new QTreeWidgetItem(root, {title});
+    node->setIcon(0, treeImage(TaskImage));
+    return node;
+}
+
+} // namespace
+
+TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions options, QWidget* parent)
+    : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::TQorsmailMainForm>())
+    , m_engine(engine)
+    , m_options(std::move(options))
+{
+    initStationResources();
+    m_ui->setupUi(this);
+    setWindowIcon(treeImage(TaskImage));
+    m_waitDialog = std::make_unique<TWaitDialog>(this);
+    m_eventRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("事件邮件")});
+    m_eventRoot->setIcon(0, treeImage(EventRootImage));
+    m_reportRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("报表邮件")});
+    m_reportRoot->setIcon(0, treeImage(ReportRootImage));
+    m_ui->Splitter2->setSizes({217, 797 - 217});
+    m_ui->Splitter1->setSizes({300, 157});
+
+    connect(m_ui->StopSend1, &QAction::triggered, this, &TQorsmailMainForm::StopSend1Click);
+    connect(m_ui->RestoreSend1, &QAction::triggered, this, &TQorsmailMainForm::RestoreSend1Click);
+    connect(m_ui->Exit1, &QAction::triggered, this, &TQorsmailMainForm::Exit1Click);
+    connect(m_ui->ShowWindow1, &QAction::triggered, this, &TQorsmailMainForm::restoreWindow);
+    connect(&m_engine, &TQorsmailMain::logLineAdded, this, &TQorsmailMainForm::addLogLine);
+
+    FormCreate();
+
+    // Fixed border, centred on the screen.
+    setFixedSize(size());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    // Both timers run as soon as the window exists; their handlers start with the message loop.
+    m_engine.StartTimers();
+}
+
+TQorsmailMainForm::~TQorsmailMainForm()
+{
+    FormDestroy();
+}
+
+void TQorsmailMainForm::FormCreate()
+{
+    TranslateForm(this);
+    // Computer name, ring position, event buffer, WorkDir, task and settings files, debug log and its start line.
+    m_engine.CreateEngine();
+    if (m_options.trayIcon) {
+        AddTrayIcon();
+    }
+    m_eventRoot->setText(0, GetLangText(LangText::QorsmailMain_Str::Str37));
+    m_reportRoot->setText(0, GetLangText(LangText::QorsmailMain_Str::Str38));
+    fillSetupTree();
+    const TMailTables& tables = m_engine.tables();
+    if (tables.EventTaskCount() + tables.ReportTaskCount() > 0) {
+        m_engine.setEditAllowed(false);
+        // This one line has no time stamp and does not go to the debug log.
+        appendLogLine(GetLangText(LangText::QorsmailMain_Str::Str1));
+    } else {
+        m_engine.setEditAllowed(true);
+    }
+    m_engine.ApplySmtpSettings();
+}
+
+void TQorsmailMainForm::fillSetupTree()
+{
+    const TMailTables& tables = m_engine.tables();
+    for (int i = 0; i < tables.EventTaskCount(); ++i) {
+        addTaskNode(m_eventRoot, Gbk::fieldText(tables.EventTasks.task(i).Title));
+    }
+    for (int i = 0; i < tables.ReportTaskCount(); ++i) {
+        addTaskNode(m_reportRoot, Gbk::fieldText(tables.ReportTasks.task(i).Title));
+    }
+}
+
+void TQorsmailMainForm::FormShow()
+{
+    m_ui->SetupTree->expandAll();
+}
+
+void TQorsmailMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    FormShow();
+}
+
+void TQorsmailMainForm::FormDestroy()
+{
+    if (m_destroyed) {
+        return;
+    }
+    m_destroyed = true;
+    m_engine.TriggerTimer().stop();
+    m_engine.SendMailTimer().stop();
+    RemoveTrayIcon();
+    // Event buffer and task tables released, the stop line written, the debug log closed.
+    m_engine.DestroyEngine();
+}
+
+// --- Log panel -------------------------------------------------------------------------------------------------
+
+void TQorsmailMainForm::addLogLine(const QString& panelLine)
+{
+    if (m_logLines.size() >= MaxLogLines) {
+        m_logLines.remove(MaxLogLines - 1, m_logLines.size() - (MaxLogLines - 1));
+    }
+    m_logLines.prepend(panelLine);
+    showLogLines();
+}
+
+void TQorsmailMainForm::appendLogLine(const QString& line)
+{
+    m_logLines.append(line);
+    showLogLines();
+}
+
+void TQorsmailMainForm::showLogLines()
+{
+    QPlainTextEdit* memo = m_ui->LogMemo;
+    memo->setPlainText(m_logLines.join(QLatin1Char('\n')));
+    // The newest entry is highlighted.
+    QTextCursor cursor(memo->document()->firstBlock());
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    memo->setTextCursor(cursor);
+}
+
+// --- Tray icon -------------------------------------------------------------------------------------------------
+
+void TQorsmailMainForm::AddTrayIcon()
+{
+    if (m_tray) {
+        return;
+    }
+    m_tray = new QSystemTrayIcon(windowIcon(), this);
+    auto* menu = new QMenu(this);
+    menu->addAction(m_ui->ShowWindow1);
+    menu->addSeparator();
+    menu->addAction(m_ui->StopSend1);
+    menu->addAction(m_ui->RestoreSend1);
+    menu->addSeparator();
+    menu->addAction(m_ui->Exit1);
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            restoreWindow();
+        }
+    });
+    m_tray->show();
+}
+
+void TQorsmailMainForm::RemoveTrayIcon()
+{
+    if (!m_tray) {
+        return;
+    }
+    m_tray->hide();
+    delete m_tray;
+    m_tray = nullptr;
+}
+
+bool TQorsmailMainForm::hidesToTray() const
+{
+    return m_tray && m_tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TQorsmailMainForm::restoreWindow()
+{
+    if (isMinimized()) {
+        showNormal();
+    } else {
+        show();
+    }
+    raise();
+    activateWindow();
+}
+
+void TQorsmailMainForm::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && hidesToTray()) {
+        // Only the icon remains; hiding is queued so the window system has finished the state change.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && hidesToTray()) {
+                hide();
+                setWindowState(windowState() & ~Qt::WindowMinimized);
+            }
+        });
+    }
+}
+
+// --- Closing ---------------------------------------------------------------------------------------------------
+
+void TQorsmailMainForm::Exit1Click()
+{
+    close();
+}
+
+void TQorsmailMainForm::closeWithoutQuestion()
+{
+    m_closeAccepted = true;
+    close();
+}
+
+bool TQorsmailMainForm::FormCloseQuery()
+{
+    const QStringList candidates =
+        m_options.usrgateCandidates.isEmpty() ? TCheckUsrgate::defaultCandidates() : m_options.usrgateCandidates;
+    const TCheckUsrgate usrgate(
+        candidates, m_engine.tables().workDirPath() + QStringLiteral("CfgCache/Client/client_zqv.cfg.cah"));
+    bool granted = false;
+    if (usrgate.CheckExitRight(this, ExitRightCode, granted)) {
+        return granted;
+    }
+    return MessageBoxes::askYesNo(this, GetLangText(LangText::QorsmailMain_Str::Str4));
+}
+
+void TQorsmailMainForm::closeEvent(QCloseEvent* event)
+{
+    if (!m_closeAccepted) {
+        // A second close request while the first is still asking is not asked again.
+        if (m_inCloseQuery) {
+            event->ignore();
+            return;
+        }
+        m_inCloseQuery = true;
+        const bool accepted = FormCloseQuery();
+        m_inCloseQuery = false;
+        if (!accepted) {
+            event->ignore();
+            return;
+        }
+        m_closeAccepted = true;
+    }
+    event->accept();
+    if (m_tray) {
+        m_tray->hide();
+    }
+    emit closed();
+}
+
+// --- Stop and restore sending ----------------------------------------------------------------------------------
+
+void TQorsmailMainForm::waitMs(int ms)
+{
+    // The window keeps working while the command waits: timers, repaints and other commands run.
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void TQorsmailMainForm::StopSend1Click()
+{
+    if (m_stopRunning) {
+        return; // already waiting for the timers
+    }
+    m_stopRunning = true;
+    const auto done = qScopeGuard([this] { m_stopRunning = false; });
+
+    char userName[21] = {};
+    if (!m_engine.logLibrary().VerifyUserDialog(
+            static_cast<QWidget*>(this), userName, StopSendRightCode, GetLangText(LangText::QorsmailMain_Str::Str31))) {
+        return;
+    }
+    QTimer& trigger = m_engine.TriggerTimer();
+    QTimer& send = m_engine.SendMailTimer();
+    // A timer that is off while its handler is not running was stopped before: it counts as stopped. The trigger
+    // handler never waits, so it cannot be running under this command; the send pass can.
+    bool triggerStopped = !trigger.isActive();
+    bool sendStopped = !send.isActive() && !m_engine.isSending();
+    for (int poll = 0; poll < m_options.stopPollCount; ++poll) {
+        if (trigger.isActive()) {
+            trigger.stop();
+            triggerStopped = true;
+        }
+        if (send.isActive()) {
+            send.stop();
+            sendStopped = true;
+        }
+        if ((triggerStopped && sendStopped) || m_closeAccepted) {
+            break;
+        }
+        waitMs(m_options.stopPollIntervalMs);
+        if (!m_waitDialog->isVisible()) {
+            m_waitDialog->SetMessage(GetLangText(LangText::QorsmailMain_Str::Str32));
+            m_waitDialog->show();
+        }
+    }
+    if (m_waitDialog->isVisible()) {
+        m_waitDialog->hide();
+    }
+    if (triggerStopped && sendStopped) {
+        m_engine.setEditAllowed(true);
+        m_engine.WriteLogLine(Gbk::fieldText(userName) + GetLangText(LangText::QorsmailMain_Str::Str35));
+    } else {
+        m_engine.WriteLogLine(GetLangText(LangText::QorsmailMain_Str::Str33));
+        MessageBoxes::information(this, GetLangText(LangText::QorsmailMain_Str::Str34));
+    }
+}
+
+void TQorsmailMainForm::RestoreSend1Click()
+{
+    m_engine.TriggerTimer().start();
+    // A send pass in progress switches its timer on itself when it ends; starting it now would let a second pass
+    // run inside the first.
+    if (!m_engine.isSending()) {
+        m_engine.SendMailTimer().start();
+    }
+    m_engine.setEditAllowed(false);
+    m_engine.WriteLogLine(GetLangText(LangText::QorsmailMain_Str::Str36));
+}

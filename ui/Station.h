@@ -1,0 +1,30 @@
+#pragma once
+
+// The station's start-up after the single-instance check: the event-log library, the main window and the
+// message loop, and the shutdown in its order (the library closed first, then the windows destroyed).
+
+#include "QorsmailMainForm.h"
+
+#include <functional>
+
+class TClock;
+class TLogLibrary;
+class TSingleInstance;
+
+struct TStationOptions
+{
+    TMainFormOptions form;
+    // Answers later starts with the window; may be null.
+    TSingleInstance* instance = nullptr;
+    // Called once the window is shown, before the message loop runs (tests close it from here).
+    std::function<void(TQorsmailMainForm&)> onShown;
+    // Called with the window once it exists, so a signal can close it; null again before it is destroyed.
+    std::function<void(TQorsmailMainForm*)> onWindow;
+};
+
+// Shows the start-up failure of a negative InitLogLibrary code: the code's own message when it has one, then
+// "启动出错(" + the library's text + ")".
+void ShowStartupError(TLogLibrary& log, int32_t code);
+
+// Runs the station; returns the process exit code (0 on every path).
+int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& options = {});
