@@ -5,6 +5,7 @@ if(TARGET suite_test_UserStore)
 endif()
 if(TARGET suite_test_Usrgate)
     target_link_libraries(suite_test_Usrgate PRIVATE qorvane_userstore ${CMAKE_DL_LIBS})
+    target_include_directories(suite_test_Usrgate PRIVATE $<TARGET_PROPERTY:Usrgate,INTERFACE_INCLUDE_DIRECTORIES>)
     add_dependencies(suite_test_Usrgate Usrgate)
 endif()
 
