@@ -1,0 +1,387 @@
+// The event step of the trigger tick: which idle tasks a batch of new events marks, and with what.
+
+#include "EventTrigger.h"
+#include "FakeLogLibrary.h"
+#include "GbkCodec.h"
+#include "TempWorkDir.h"
+
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+TEventMailTask makeTask(const QByteArray& keywordGbk = {}, int32_t levelMask = -1, std::vector<int16_t> types = {})
+{
+    TEventMailTask t{};
+    t.LevelMask = levelMask;
+    t.WaitSec = 60;
+    t.TypeCount = int32_t(types.size());
+    for (size_t i = 0; i < types.size(); ++i) {
+        t.Types[i] = types[i];
+    }
+    Gbk::storeFieldBytes(t.Keyword, keywordGbk);
+    return t;
+}
+
+EventRecord makeEvent(int32_t type, int32_t level, const QByteArray& textGbk)
+{
+    EventRecord e{};
+    e.EventType = type;
+    e.EventLevel = level;
+    Gbk::storeFieldBytes(e.EventText, textGbk);
+    return e;
+}
+
+QByteArray gbk(const char16_t* text)
+{
+    return Gbk::encode(QString::fromUtf16(text));
+}
+
+int32_t post(int32_t type, int32_t level, const QByteArray& textGbk)
+{
+    return PostEvent(type, level, textGbk.constData(), nullptr);
+}
+
+const SYSTEMTIME TickTime = MakeSystemTime(2026, 3, 14, 9, 26, 53, 589);
+
+// The real library on a fresh working directory, with the trigger started at the write position as the
+// station starts it.
+class EventStepOnRing : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(m_dir.initResult(), 0);
+        m_state = std::make_unique<TTriggerState>();
+    }
+    void startAtWritePos()
+    {
+        ASSERT_TRUE(m_log.GetEventWritePos(m_state->ReadPos));
+        m_state->WritePos = m_state->ReadPos;
+    }
+    void tick() { RunEventStep(m_tables, *m_state, m_log, TickTime); }
+    TEventTaskState& state(int i) { return m_tables.EventTasks.state(i); }
+
+    TTempWorkDir m_dir;
+    TQorsLog2Library m_log;
+    TMailTables m_tables;
+    std::unique_ptr<TTriggerState> m_state;
+};
+
+} // namespace
+
+TEST_F(EventStepOnRing, WrapAroundTheRingGivesAnUnreducedFirstPos)
+{
+    for (int i = 0; i < 4990; ++i) {
+        ASSERT_GE(post(1, 3, "old"), 0);
+    }
+    startAtWritePos();
+    ASSERT_EQ(m_state->ReadPos, 4990);
+    m_tables.EventTasks.append(makeTask(gbk(u"跳闸")));
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_GE(post(1, 3, i == 12 ? gbk(u"2号进线开关跳闸") : QByteArray("routine")), 0);
+    }
+    tick();
+    EXPECT_EQ(m_state->ReadPos, 10);
+    EXPECT_EQ(m_state->WritePos, 10);
+    const TEventTaskState& s = state(0);
+    EXPECT_EQ(s.State, 1);
+    EXPECT_EQ(s.FirstPos, 5002);
+    EXPECT_EQ(s.EndPos, 10);
+    EXPECT_EQ(s.RetryCount, 0);
+    EXPECT_EQ(memcmp(&s.TriggerTime, &TickTime, sizeof TickTime), 0);
+}
+
+TEST_F(EventStepOnRing, OneEventMarksTwoTasksAndTheFirstOfTwoMatchesCounts)
+{
+    startAtWritePos();
+    m_tables.EventTasks.append(makeTask(gbk(u"差动")));
+    m_tables.EventTasks.append(makeTask({}, 2)); // level I only
+    m_tables.EventTasks.append(makeTask({}, -1, {7, 8})); // other types only
+    m_tables.EventTasks.append(makeTask(gbk(u"瓦斯"))); // never present
+    post(5, 2, gbk(u"母线电压越限"));
+    post(5, 1, gbk(u"1号主变差动保护动作"));
+    post(5, 1, gbk(u"2号主变差动保护动作"));
+    tick();
+    EXPECT_EQ(state(0).State, 1);
+    EXPECT_EQ(state(1).State, 1);
+    EXPECT_EQ(state(0).FirstPos, 1);
+    EXPECT_EQ(state(1).FirstPos, 1);
+    EXPECT_EQ(state(0).EndPos, state(1).EndPos);
+    EXPECT_EQ(memcmp(&state(0).TriggerTime, &state(1).TriggerTime, sizeof(SYSTEMTIME)), 0);
+    EXPECT_EQ(state(2).State, 0);
+    EXPECT_EQ(state(3).State, 0);
+
+    // A mark never moves, and a task being sent is left alone.
+    const TEventTaskState before0 = state(0);
+    state(1).State = 2;
+    const TEventTaskState before1 = state(1);
+    post(5, 1, gbk(u"3号主变差动保护动作"));
+    post(8, 1, gbk(u"遥控合闸"));
+    tick();
+    EXPECT_EQ(memcmp(&state(0), &before0, sizeof before0), 0);
+    EXPECT_EQ(memcmp(&state(1), &before1, sizeof before1), 0);
+    EXPECT_EQ(state(2).State, 1);
+    EXPECT_EQ(state(2).FirstPos, 4);
+    EXPECT_EQ(state(2).EndPos, 5);
+    EXPECT_EQ(m_state->ReadPos, 5);
+}
+
+TEST_F(EventStepOnRing, EventsBeforeTheStartNeverMatchUnlessTheStartFailed)
+{
+    post(1, 1, "CB trip");
+    post(1, 1, "CB trip");
+    m_tables.EventTasks.append(makeTask("cb"));
+    startAtWritePos();
+    tick();
+    EXPECT_EQ(state(0).State, 0);
+
+    // A station whose GetEventWritePos failed at start-up starts at 0 and reads the ring from there.
+    m_state->ReadPos = 0;
+    m_state->WritePos = 0;
+    tick();
+    EXPECT_EQ(state(0).State, 1);
+    EXPECT_EQ(state(0).FirstPos, 0);
+    EXPECT_EQ(state(0).EndPos, 2);
+}
+
+TEST_F(EventStepOnRing, WithoutTasksTheEventsAreStillConsumed)
+{
+    startAtWritePos();
+    post(1, 1, "a");
+    post(1, 1, "b");
+    tick();
+    EXPECT_EQ(m_state->ReadPos, 2);
+    m_tables.EventTasks.append(makeTask());
+    tick();
+    EXPECT_EQ(state(0).State, 0) << "those events can never trigger later";
+    post(1, 1, "c");
+    tick();
+    EXPECT_EQ(state(0).State, 1);
+    EXPECT_EQ(state(0).FirstPos, 2);
+}
+
+TEST(EventMatchesRules, TypeTest)
+{
+    const EventRecord e = makeEvent(20, 1, "x");
+    EXPECT_TRUE(EventMatches(e, makeTask()));
+    EXPECT_TRUE(EventMatches(e, makeTask({}, -1, {1, 20})));
+    EXPECT_FALSE(EventMatches(e, makeTask({}, -1, {1, 2})));
+    TEventMailTask negative = makeTask({}, -1, {20});
+    negative.TypeCount = -3;
+    EXPECT_TRUE(EventMatches(e, negative)) << "a count of 0 or less passes every type";
+    // Entries beyond TypeCount are not looked at.
+    TEventMailTask beyond = makeTask({}, -1, {1, 20});
+    beyond.TypeCount = 1;
+    EXPECT_FALSE(EventMatches(e, beyond));
+    // Each entry is widened with its sign.
+    EXPECT_TRUE(EventMatches(makeEvent(-1, 1, "x"), makeTask({}, -1, {-1})));
+    EXPECT_FALSE(EventMatches(makeEvent(65535, 1, "x"), makeTask({}, -1, {-1})));
+    // A stored count above the array is clamped to its 100 entries.
+    TEventMailTask huge = makeTask({}, -1, {});
+    huge.TypeCount = 1000000;
+    huge.Types[99] = 20;
+    EXPECT_TRUE(EventMatches(e, huge));
+    huge.Types[99] = 0;
+    EXPECT_FALSE(EventMatches(e, huge));
+}
+
+TEST(EventMatchesRules, LevelTest)
+{
+    EXPECT_TRUE(EventMatches(makeEvent(1, 0x8001, "x"), makeTask({}, 2))) << "only the low 15 bits count";
+    EXPECT_FALSE(EventMatches(makeEvent(1, 2, "x"), makeTask({}, 2)));
+    EXPECT_TRUE(EventMatches(makeEvent(1, 0, "x"), makeTask({}, 1)));
+    EXPECT_TRUE(EventMatches(makeEvent(1, 3, "x"), makeTask({}, 8)));
+    EXPECT_TRUE(EventMatches(makeEvent(1, 2, "x"), makeTask({}, 4 | 8)));
+    EXPECT_FALSE(EventMatches(makeEvent(1, 1, "x"), makeTask({}, 0)));
+    EXPECT_FALSE(EventMatches(makeEvent(1, 4, "x"), makeTask({}, 0x7FFFFFFF))) << "level 4 has no bit";
+    EXPECT_TRUE(EventMatches(makeEvent(1, 4, "x"), makeTask({}, -1)));
+}
+
+TEST(EventMatchesRules, KeywordWalksTheTextByCharacter)
+{
+    auto contains = [](const QByteArray& text, const QByteArray& keyword) {
+        return TextContainsKeyword(text.constData(), size_t(text.size()), keyword.constData(), size_t(keyword.size()));
+    };
+    EXPECT_TRUE(contains("1#CB TRIP", "cb trip"));
+    EXPECT_TRUE(contains("1#cb trip", "CB"));
+    EXPECT_TRUE(contains(gbk(u"1号主变CB跳闸"), gbk(u"cb跳闸")));
+    EXPECT_TRUE(contains("anything", ""));
+    EXPECT_FALSE(contains("", "a"));
+    // 中国 is D6D0 B9FA; D0B9 is a character of its own but starts on a trail byte here.
+    EXPECT_FALSE(contains("\xD6\xD0\xB9\xFA", "\xD0\xB9"));
+    EXPECT_TRUE(contains("x\xD0\xB9", "\xD0\xB9"));
+    // A trail byte that looks like an ASCII letter is neither a match start nor folded.
+    EXPECT_FALSE(contains("\x81\x41", "A"));
+    EXPECT_FALSE(contains("\x81\x41", "a"));
+    EXPECT_FALSE(contains("\x81\x41", "\x81\x61"));
+    EXPECT_TRUE(contains("\x81\x41", "\x81\x41"));
+    // Four-byte characters are skipped whole.
+    EXPECT_FALSE(contains("\x81\x30\x82\x31", "\x30\x82"));
+    EXPECT_TRUE(contains("a\x81\x30\x82\x31z", "\x81\x30\x82\x31Z"));
+    // A keyword longer than the text, and text only up to its length.
+    EXPECT_FALSE(contains("ab", "abc"));
+    EXPECT_FALSE(TextContainsKeyword("abc", 2, "c", 1));
+
+    // Through EventMatches: the fields up to their NUL, all 256 bytes when there is none.
+    EventRecord full = makeEvent(1, 1, {});
+    memset(full.EventText, 'q', sizeof full.EventText);
+    full.EventText[254] = 'Z';
+    full.EventText[255] = 'Y';
+    EXPECT_TRUE(EventMatches(full, makeTask("zy")));
+}
+
+TEST(EventStepScripted, FailingWritePosShortCountsAndOverlongCounts)
+{
+    TFakeLogLibrary log;
+    TMailTables tables;
+    tables.EventTasks.append(makeTask());
+    TTriggerState st;
+    st.ReadPos = 100;
+    st.WritePos = 100;
+
+    // GetEventWritePos fails and leaves WritePos as it was: nothing to read.
+    log.WritePosOk = false;
+    log.WritePos = 200;
+    RunEventStep(tables, st, log, TickTime);
+    EXPECT_EQ(log.ReadCalls, 0);
+    EXPECT_EQ(st.ReadPos, 100);
+    EXPECT_EQ(tables.EventTasks.state(0).State, 0);
+
+    // A library that delivers fewer than asked: the tick uses and advances by what it got.
+    log.WritePosOk = true;
+    log.ShortCount = 3;
+    for (int p = 100; p < 200; ++p) {
+        log.putEvent(p, 1, p == 104 ? 1 : 3, QStringLiteral("e"));
+    }
+    tables.EventTasks.task(0).LevelMask = 2;
+    RunEventStep(tables, st, log, TickTime);
+    EXPECT_EQ(log.LastReadStart, 100);
+    EXPECT_EQ(log.LastReadCount, 100);
+    EXPECT_EQ(st.ReadPos, 103);
+    EXPECT_EQ(tables.EventTasks.state(0).State, 0);
+    RunEventStep(tables, st, log, TickTime);
+    EXPECT_EQ(st.ReadPos, 106);
+    EXPECT_EQ(tables.EventTasks.state(0).State, 1);
+    EXPECT_EQ(tables.EventTasks.state(0).FirstPos, 104);
+    EXPECT_EQ(tables.EventTasks.state(0).EndPos, 200);
+
+    // More than 4999 events between ticks: whole turns are not seen (the count is modulo 5000).
+    TFakeLogLibrary wrapped;
+    TTriggerState st2;
+    st2.ReadPos = 10;
+    st2.WritePos = 10;
+    wrapped.WritePos = 9;
+    RunEventStep(tables, st2, wrapped, TickTime);
+    EXPECT_EQ(wrapped.LastReadCount, 4999);
+    EXPECT_EQ(st2.ReadPos, 9);
+}
+
+namespace {
+
+// A library that claims to have delivered more than it was asked for.
+class TOverclaimingLog : public TFakeLogLibrary
+{
+public:
+    bool ReadEvents(int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize, EventRecord* records) override
+    {
+        TFakeLogLibrary::ReadEvents(endPos, startPos, count, ringSize, records);
+        count = Claim;
+        return true;
+    }
+    int32_t Claim = 0;
+};
+
+} // namespace
+
+TEST(EventStepScripted, ACountBeyondWhatWasAskedIsNotTrusted)
+{
+    for (const int32_t claim : {6, 5001, 1 << 30, -7}) {
+        TOverclaimingLog log;
+        log.Claim = claim;
+        log.WritePos = 5;
+        TMailTables tables;
+        tables.EventTasks.append(makeTask());
+        TTriggerState st;
+        RunEventStep(tables, st, log, TickTime);
+        EXPECT_EQ(st.ReadPos, 0) << claim;
+        EXPECT_EQ(tables.EventTasks.state(0).State, 0) << claim;
+    }
+}
+
+// The batch scan must give exactly the marks of the plain scan: for each idle task, the first event that
+// EventMatches.
+TEST(EventStepScripted, BatchScanGivesTheMarksOfThePlainScan)
+{
+    const QByteArray pieces[] = {"a",
+        "B",
+        "cb",
+        "CB",
+        "\xD6\xD0",
+        "\xB9\xFA",
+        "\xD0\xB9",
+        "\x81\x41",
+        "\x81\x61",
+        "A",
+        " ",
+        "\x81\x30\x82\x31",
+        gbk(u"跳闸"),
+        gbk(u"主变")};
+    QRandomGenerator rng(7);
+    auto randomText = [&](int maxPieces) {
+        QByteArray t;
+        const int n = rng.bounded(0, maxPieces + 1);
+        for (int i = 0; i < n; ++i) {
+            t += pieces[rng.bounded(int(std::size(pieces)))];
+        }
+        return t;
+    };
+    for (int round = 0; round < 200; ++round) {
+        TFakeLogLibrary log;
+        TMailTables tables;
+        const int taskCount = rng.bounded(1, 12);
+        for (int i = 0; i < taskCount; ++i) {
+            QByteArray keyword = randomText(3);
+            if (rng.bounded(4) == 0 && keyword.size() > 1) {
+                keyword = keyword.mid(1); // may start on a trail byte
+            }
+            const int32_t mask = rng.bounded(3) == 0 ? -1 : int32_t(rng.bounded(16));
+            std::vector<int16_t> types;
+            if (rng.bounded(2) == 0) {
+                types = {int16_t(rng.bounded(1, 4))};
+            }
+            tables.EventTasks.append(makeTask(keyword, mask, types));
+            if (rng.bounded(5) == 0) {
+                tables.EventTasks.state(i).State = 1 + rng.bounded(2);
+            }
+        }
+        const int eventCount = rng.bounded(1, 40);
+        std::vector<EventRecord> events;
+        for (int n = 0; n < eventCount; ++n) {
+            events.push_back(makeEvent(rng.bounded(1, 4), rng.bounded(0, 5), randomText(8)));
+            log.Events[n] = events.back();
+        }
+        log.WritePos = eventCount;
+        TTriggerState st;
+        const TMailTables before = tables;
+        RunEventStep(tables, st, log, TickTime);
+        for (int i = 0; i < taskCount; ++i) {
+            int expected = -1;
+            if (before.EventTasks.state(i).State == 0) {
+                for (int n = 0; n < eventCount && expected < 0; ++n) {
+                    if (EventMatches(events[size_t(n)], before.EventTasks.task(i))) {
+                        expected = n;
+                    }
+                }
+            }
+            const TEventTaskState& s = tables.EventTasks.state(i);
+            if (expected < 0) {
+                ASSERT_EQ(memcmp(&s, &before.EventTasks.state(i), sizeof s), 0) << round << " task " << i;
+            } else {
+                ASSERT_EQ(s.State, 1) << round << " task " << i;
+                ASSERT_EQ(s.FirstPos, expected) << round << " task " << i;
+            }
+        }
+    }
+}
