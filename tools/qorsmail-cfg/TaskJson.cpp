@@ -1,0 +1,813 @@
+#include "TaskJson.h"
+
+#include "GbkCodec.h"
+#include "JsonWriter.h"
+#include "LangTexts.h"
+#include "QorsmailFunc.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSet>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace TaskJson {
+
+namespace {
+
+[[noreturn]] void refuse(const QString& path, const QString& what)
+{
+    throw TError{path + QStringLiteral(": ") + what};
+}
+
+QString indexPath(const QString& path, qsizetype i)
+{
+    return QStringLiteral("%1[%2]").arg(path).arg(i);
+}
+
+// Event levels by bit number, with the names the station shows.
+QString levelName(int level)
+{
+    const char* names[] = {LangText::QorsmailMain_Str::Str11.Default,
+        LangText::QorsmailMain_Str::Str8.Default,
+        LangText::QorsmailMain_Str::Str9.Default,
+        LangText::QorsmailMain_Str::Str10.Default};
+    return QString::fromUtf8(names[level]).trimmed();
+}
+constexpr int LevelCount = 4;
+
+// Send types 0..4; 0 (as any value other than 1..4 in the station) means no automatic sending.
+QString sendTypeName(int type)
+{
+    const char* names[] = {LangText::QorsmailMain_Str::Str16.Default,
+        LangText::QorsmailMain_Str::Str12.Default,
+        LangText::QorsmailMain_Str::Str13.Default,
+        LangText::QorsmailMain_Str::Str14.Default,
+        LangText::QorsmailMain_Str::Str15.Default};
+    return QString::fromUtf8(names[type]).trimmed();
+}
+constexpr int MaxSendType = 4;
+
+// ---------------------------------------------------------------------------------------------------------
+// JSON -> records
+
+// A record being built and the bytes its fields have set; "extra" bytes go only where no field wrote.
+class TRecord
+{
+public:
+    TRecord(void* bytes, size_t size)
+        : m_bytes(static_cast<char*>(bytes))
+        , m_mask(size, 0)
+    {
+        std::memset(bytes, 0, size);
+    }
+
+    // Fields of packed records are unaligned: they are written as bytes, never through a typed reference.
+    template <class T>
+    void put(void* field, const T& value)
+    {
+        std::memcpy(field, &value, sizeof(T));
+        mark(field, sizeof(T));
+    }
+
+    // A text field that was checked to fit: its bytes and the NUL after them.
+    void putText(char* field, const QByteArray& gbk)
+    {
+        std::memcpy(field, gbk.constData(), static_cast<size_t>(gbk.size()));
+        field[gbk.size()] = '\0';
+        mark(field, static_cast<size_t>(gbk.size()) + 1);
+    }
+
+    void applyExtra(const QJsonValue& value, const QString& path);
+
+    const std::vector<uint8_t>& mask() const { return m_mask; }
+
+private:
+    void mark(const void* field, size_t n)
+    {
+        const auto at = static_cast<size_t>(static_cast<const char*>(field) - m_bytes);
+        std::memset(m_mask.data() + at, 1, n);
+    }
+
+    char* m_bytes;
+    std::vector<uint8_t> m_mask;
+};
+
+// An object of the document: fields are taken one by one, and a field nobody took is refused, so a misspelt
+// name never goes unnoticed. Names beginning with "_" are comments.
+class TObject
+{
+public:
+    TObject(const QJsonValue& value, const QString& path)
+        : m_path(path)
+    {
+        if (!value.isObject()) {
+            refuse(path, QStringLiteral("must be an object"));
+        }
+        m_object = value.toObject();
+    }
+
+    QString path(const char* key) const
+    {
+        return m_path.isEmpty() ? QString::fromUtf8(key) : m_path + QLatin1Char('.') + QString::fromUtf8(key);
+    }
+    const QString& path() const { return m_path; }
+
+    QJsonValue take(const char* key)
+    {
+        m_used.insert(QString::fromUtf8(key));
+        return m_object.value(QLatin1String(key));
+    }
+
+    void finish() const
+    {
+        for (const QString& key : m_object.keys()) {
+            if (!m_used.contains(key) && !key.startsWith(QLatin1Char('_'))) {
+                refuse(m_path.isEmpty() ? key : m_path + QLatin1Char('.') + key, QStringLiteral("unknown field"));
+            }
+        }
+    }
+
+private:
+    QString m_path;
+    QJsonObject m_object;
+    QSet<QString> m_used;
+};
+
+int64_t toInteger(const QJsonValue& v, const QString& path, int64_t min, int64_t max)
+{
+    if (!v.isDouble()) {
+        refuse(path, QStringLiteral("must be a number"));
+    }
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d)) {
+        refuse(path, QStringLiteral("%1 is not a whole number").arg(d));
+    }
+    if (d < static_cast<double>(min) || d > static_cast<double>(max)) {
+        refuse(path, QStringLiteral("%1, must be %2..%3").arg(d, 0, 'f', 0).arg(min).arg(max));
+    }
+    return static_cast<int64_t>(d);
+}
+
+int64_t integer(TObject& o, const char* key, int64_t min, int64_t max, int64_t fallback)
+{
+    const QJsonValue v = o.take(key);
+    return v.isUndefined() ? fallback : toInteger(v, o.path(key), min, max);
+}
+
+QByteArray toText(const QJsonValue& v, const QString& path, size_t capacity)
+{
+    if (!v.isString()) {
+        refuse(path, QStringLiteral("must be a text"));
+    }
+    const QString text = v.toString();
+    if (text.contains(QChar(0))) {
+        refuse(path, QStringLiteral("contains a NUL character"));
+    }
+    const QByteArray gbk = Gbk::encode(text);
+    if (static_cast<size_t>(gbk.size()) > capacity - 1) {
+        refuse(path, QStringLiteral("%1 bytes in GBK, at most %2").arg(gbk.size()).arg(capacity - 1));
+    }
+    return gbk;
+}
+
+QByteArray text(TObject& o, const char* key, size_t capacity, const QString& fallback = {})
+{
+    const QJsonValue v = o.take(key);
+    return v.isUndefined() ? toText(QJsonValue(fallback), o.path(key), capacity) : toText(v, o.path(key), capacity);
+}
+
+bool boolean(TObject& o, const char* key, bool fallback)
+{
+    const QJsonValue v = o.take(key);
+    if (v.isUndefined()) {
+        return fallback;
+    }
+    if (v.isBool()) {
+        return v.toBool();
+    }
+    return toInteger(v, o.path(key), 0, 1) != 0;
+}
+
+QJsonArray array(TObject& o, const char* key, qsizetype maxSize)
+{
+    const QJsonValue v = o.take(key);
+    if (v.isUndefined()) {
+        return {};
+    }
+    if (!v.isArray()) {
+        refuse(o.path(key), QStringLiteral("must be a list"));
+    }
+    const QJsonArray a = v.toArray();
+    if (a.size() > maxSize) {
+        refuse(o.path(key), QStringLiteral("%1 entries, at most %2").arg(a.size()).arg(maxSize));
+    }
+    return a;
+}
+
+// A number given plainly or as {"number": n, "name": "..."}; a name, when given, must be the number's name.
+int64_t namedNumber(const QJsonValue& v,
+    const QString& path,
+    int64_t min,
+    int64_t max,
+    const char* what,
+    const std::function<QString(int64_t)>& nameOf)
+{
+    int64_t number = 0;
+    QString name;
+    bool named = false;
+    if (v.isObject()) {
+        TObject o(v, path);
+        const QJsonValue n = o.take("number");
+        if (n.isUndefined()) {
+            refuse(o.path("number"), QStringLiteral("missing"));
+        }
+        number = toInteger(n, o.path("number"), min, max);
+        const QJsonValue nm = o.take("name");
+        if (!nm.isUndefined()) {
+            if (!nm.isString()) {
+                refuse(o.path("name"), QStringLiteral("must be a text"));
+            }
+            name = nm.toString();
+            named = true;
+        }
+        o.finish();
+    } else {
+        number = toInteger(v, path, min, max);
+    }
+    const QString known = nameOf(number);
+    if (known.isNull()) {
+        refuse(path, QStringLiteral("%1 is not %2").arg(number).arg(QLatin1String(what)));
+    }
+    if (named && name != known) {
+        refuse(path + QStringLiteral(".name"),
+            QStringLiteral("\"%1\" is not the name of %2 (\"%3\")").arg(name).arg(number).arg(known));
+    }
+    return number;
+}
+
+QString eventTypeName(int64_t number)
+{
+    const int i = number >= INT16_MIN && number <= INT16_MAX ? EventTypeIndex(static_cast<int32_t>(number)) : -1;
+    return i < 0 ? QString() : QString::fromUtf8(EventTypeList[i].BuiltInName);
+}
+
+void TRecord::applyExtra(const QJsonValue& value, const QString& path)
+{
+    if (value.isUndefined()) {
+        return;
+    }
+    if (!value.isArray()) {
+        refuse(path, QStringLiteral("must be a list"));
+    }
+    const QJsonArray runs = value.toArray();
+    const auto size = static_cast<int64_t>(m_mask.size());
+    for (qsizetype i = 0; i < runs.size(); ++i) {
+        TObject run(runs.at(i), indexPath(path, i));
+        const int64_t offset = integer(run, "offset", 0, size - 1, -1);
+        if (offset < 0) {
+            refuse(run.path("offset"), QStringLiteral("missing"));
+        }
+        const QJsonValue b = run.take("bytes");
+        if (!b.isString()) {
+            refuse(run.path("bytes"), QStringLiteral("must be a base64 text"));
+        }
+        const auto decoded =
+            QByteArray::fromBase64Encoding(b.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) {
+            refuse(run.path("bytes"), QStringLiteral("is not valid base64"));
+        }
+        const QByteArray& bytes = *decoded;
+        if (offset + bytes.size() > size) {
+            refuse(run.path("bytes"), QStringLiteral("runs past the record's %1 bytes").arg(size));
+        }
+        run.finish();
+        // The fields win: extra bytes fill only what no field wrote.
+        for (qsizetype k = 0; k < bytes.size(); ++k) {
+            const auto at = static_cast<size_t>(offset + k);
+            if (!m_mask[at]) {
+                m_bytes[at] = bytes[k];
+            }
+        }
+    }
+}
+
+SYSTEMTIME systemTime(TObject& parent, const char* key)
+{
+    SYSTEMTIME st{};
+    const QJsonValue v = parent.take(key);
+    if (v.isUndefined()) {
+        return st;
+    }
+    TObject o(v, parent.path(key));
+    st.wYear = static_cast<uint16_t>(integer(o, "year", 0, 65535, 0));
+    st.wMonth = static_cast<uint16_t>(integer(o, "month", 0, 12, 0));
+    st.wDayOfWeek = static_cast<uint16_t>(integer(o, "dayOfWeek", 0, 6, 0));
+    st.wDay = static_cast<uint16_t>(integer(o, "day", 0, 31, 0));
+    st.wHour = static_cast<uint16_t>(integer(o, "hour", 0, 23, 0));
+    st.wMinute = static_cast<uint16_t>(integer(o, "minute", 0, 59, 0));
+    st.wSecond = static_cast<uint16_t>(integer(o, "second", 0, 59, 0));
+    st.wMilliseconds = static_cast<uint16_t>(integer(o, "milliseconds", 0, 999, 0));
+    o.finish();
+    return st;
+}
+
+void mailAddr(TRecord& r, TMailAddr& field, const QJsonValue& v, const QString& path)
+{
+    TObject o(v, path);
+    r.putText(field.Name, text(o, "name", sizeof(field.Name)));
+    const QJsonValue addr = o.take("addr");
+    if (addr.isUndefined()) {
+        refuse(o.path("addr"), QStringLiteral("missing"));
+    }
+    r.putText(field.Addr, toText(addr, o.path("addr"), sizeof(field.Addr)));
+    if (!o.take("extra").isUndefined()) {
+        refuse(o.path("extra"), QStringLiteral("belongs to the record, not to one of its recipients"));
+    }
+    o.finish();
+}
+
+int32_t receivers(TRecord& r, TMailAddr (&list)[MaxReceivers], TObject& o)
+{
+    const QJsonArray a = array(o, "receivers", MaxReceivers);
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        mailAddr(r, list[i], a.at(i), indexPath(o.path("receivers"), i));
+    }
+    return static_cast<int32_t>(a.size());
+}
+
+using TMask = std::vector<uint8_t>;
+
+void buildSettings(const QJsonValue& v, const QString& path, TSmtpSettings& s, TMask* mask = nullptr)
+{
+    TObject o(v, path);
+    TRecord r(&s, sizeof(s));
+    r.putText(s.smtpaddr, text(o, "smtpAddr", sizeof(s.smtpaddr)));
+    r.put(&s.smtpport, static_cast<int32_t>(integer(o, "smtpPort", 1, 65535, 25)));
+    r.putText(s.LocalEmailAddr, text(o, "localEmailAddr", sizeof(s.LocalEmailAddr)));
+    r.put(&s.NeedAuth, static_cast<uint8_t>(boolean(o, "needAuth", false) ? 1 : 0));
+    r.putText(s.Username, text(o, "username", sizeof(s.Username)));
+    r.putText(s.Password, text(o, "password", sizeof(s.Password)));
+    r.put(&s.MaxSendTries, static_cast<int32_t>(integer(o, "maxSendTries", 0, 10, 0)));
+    r.put(&s.WaitSeconds, static_cast<int32_t>(integer(o, "waitSeconds", 0, 60, 60)));
+    r.applyExtra(o.take("extra"), o.path("extra"));
+    o.finish();
+    if (mask) {
+        *mask = r.mask();
+    }
+}
+
+void buildAddrEntry(const QJsonValue& v, const QString& path, TMailAddr& a, TMask* mask = nullptr)
+{
+    TObject o(v, path);
+    TRecord r(&a, sizeof(a));
+    r.putText(a.Name, text(o, "name", sizeof(a.Name)));
+    const QJsonValue addr = o.take("addr");
+    if (addr.isUndefined()) {
+        refuse(o.path("addr"), QStringLiteral("missing"));
+    }
+    r.putText(a.Addr, toText(addr, o.path("addr"), sizeof(a.Addr)));
+    r.applyExtra(o.take("extra"), o.path("extra"));
+    o.finish();
+    if (mask) {
+        *mask = r.mask();
+    }
+}
+
+int32_t levelMask(TObject& task)
+{
+    const QJsonValue v = task.take("levels");
+    if (v.isUndefined()) {
+        return -1;
+    }
+    TObject o(v, task.path("levels"));
+    const QJsonValue maskValue = o.take("mask");
+    const QJsonValue listValue = o.take("list");
+    o.finish();
+    int32_t listBits = 0;
+    if (!listValue.isUndefined()) {
+        if (!listValue.isArray()) {
+            refuse(o.path("list"), QStringLiteral("must be a list"));
+        }
+        const QJsonArray list = listValue.toArray();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const int64_t level = namedNumber(
+                list.at(i), indexPath(o.path("list"), i), 0, LevelCount - 1, "an event level", [](int64_t n) {
+                    return levelName(static_cast<int>(n));
+                });
+            listBits |= 1 << level;
+        }
+    }
+    if (maskValue.isUndefined()) {
+        if (listValue.isUndefined()) {
+            refuse(o.path(), QStringLiteral("needs \"mask\" or \"list\""));
+        }
+        return listBits;
+    }
+    const auto mask = static_cast<int32_t>(toInteger(maskValue, o.path("mask"), -1, (1 << LevelCount) - 1));
+    if (!listValue.isUndefined() && (mask & ((1 << LevelCount) - 1)) != listBits) {
+        refuse(o.path("list"), QStringLiteral("does not agree with mask %1").arg(mask));
+    }
+    return mask;
+}
+
+void buildEventTask(const QJsonValue& v, const QString& path, TEventMailTask& t, TMask* mask = nullptr)
+{
+    TObject o(v, path);
+    TRecord r(&t, sizeof(t));
+    r.putText(t.Title, text(o, "title", sizeof(t.Title), QString::fromUtf8(LangText::EventMail_Str::Str0.Default)));
+    r.put(&t.Reserved, static_cast<uint8_t>(integer(o, "reserved", 0, 255, 0)));
+    const QJsonArray types = array(o, "types", MaxEventTypes);
+    QSet<int64_t> seen;
+    for (qsizetype i = 0; i < types.size(); ++i) {
+        const QString p = indexPath(o.path("types"), i);
+        const int64_t number = namedNumber(types.at(i), p, INT16_MIN, INT16_MAX, "an event type number", eventTypeName);
+        if (seen.contains(number)) {
+            refuse(p, QStringLiteral("type %1 is listed twice").arg(number));
+        }
+        seen.insert(number);
+        r.put(&t.Types[i], static_cast<int16_t>(number));
+    }
+    r.put(&t.TypeCount, static_cast<int32_t>(types.size()));
+    r.putText(t.Keyword, text(o, "keyword", sizeof(t.Keyword)));
+    r.put(&t.LevelMask, levelMask(o));
+    r.put(&t.WaitSec, static_cast<int32_t>(integer(o, "waitSec", 0, 3600, 60)));
+    r.put(&t.ReceiverCount, receivers(r, t.Receivers, o));
+    r.applyExtra(o.take("extra"), o.path("extra"));
+    o.finish();
+    if (mask) {
+        *mask = r.mask();
+    }
+}
+
+void buildReportTask(const QJsonValue& v, const QString& path, TReportMailTask& t, TMask* mask = nullptr)
+{
+    TObject o(v, path);
+    TRecord r(&t, sizeof(t));
+    r.putText(t.Title, text(o, "title", sizeof(t.Title), QString::fromUtf8(LangText::ReportMail_Str::Str0.Default)));
+    const QJsonArray files = array(o, "files", MaxReportFiles);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        r.putText(t.Files[i], toText(files.at(i), indexPath(o.path("files"), i), sizeof(t.Files[i])));
+    }
+    r.put(&t.FileCount, static_cast<int32_t>(files.size()));
+    const QJsonValue sendType = o.take("sendType");
+    const int64_t type = sendType.isUndefined()
+        ? 1
+        : namedNumber(sendType, o.path("sendType"), 0, MaxSendType, "a send type", [](int64_t n) {
+              return sendTypeName(static_cast<int>(n));
+          });
+    r.put(&t.SendType, static_cast<int32_t>(type));
+    r.put(&t.SendTime, systemTime(o, "sendTime"));
+    r.put(&t.SendInterval, systemTime(o, "sendInterval"));
+    r.put(&t.ReceiverCount, receivers(r, t.Receivers, o));
+    r.applyExtra(o.take("extra"), o.path("extra"));
+    o.finish();
+    if (mask) {
+        *mask = r.mask();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// records -> JSON
+
+struct TRun
+{
+    size_t offset;
+    QByteArray bytes;
+};
+using TRuns = std::vector<TRun>;
+
+QString storedText(const char* field, size_t capacity, const QString& path)
+{
+    if (!std::memchr(field, 0, capacity)) {
+        refuse(path, QStringLiteral("no terminating NUL in its %1 bytes").arg(capacity));
+    }
+    const QByteArray bytes = Gbk::fieldBytes(field, capacity);
+    const QString text = Gbk::decode(bytes);
+    if (Gbk::encode(text) != bytes) {
+        refuse(path, QStringLiteral("holds bytes that are not GBK text"));
+    }
+    return text;
+}
+
+template <size_t N>
+QString storedText(const char (&field)[N], const QString& path)
+{
+    return storedText(field, N, path);
+}
+
+int storedCount(int32_t count, int capacity, const QString& path)
+{
+    if (count < 0) {
+        refuse(path, QStringLiteral("%1 stored, a count cannot be negative").arg(count));
+    }
+    if (count > capacity) {
+        refuse(path, QStringLiteral("%1 stored, the record holds at most %2").arg(count).arg(capacity));
+    }
+    return count;
+}
+
+void writeExtra(TJsonWriter& w, const TRuns& runs)
+{
+    if (runs.empty()) {
+        return;
+    }
+    w.key("extra");
+    w.beginArray();
+    for (const TRun& run : runs) {
+        w.beginObject(true);
+        w.field("offset", static_cast<int64_t>(run.offset));
+        w.field("bytes", QString::fromLatin1(run.bytes.toBase64()));
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeReceivers(TJsonWriter& w, const TMailAddr* list, int32_t storedCountValue, const QString& path)
+{
+    const int n = storedCount(storedCountValue, MaxReceivers, path + QStringLiteral(".receiverCount"));
+    w.key("receivers");
+    w.beginArray();
+    for (int i = 0; i < n; ++i) {
+        const QString p = indexPath(path + QStringLiteral(".receivers"), i);
+        w.beginObject(true);
+        w.field("name", storedText(list[i].Name, p + QStringLiteral(".name")));
+        w.field("addr", storedText(list[i].Addr, p + QStringLiteral(".addr")));
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeSystemTime(TJsonWriter& w, const char* key, const SYSTEMTIME& st)
+{
+    w.key(key);
+    w.beginObject(true);
+    w.field("year", static_cast<int64_t>(st.wYear));
+    w.field("month", static_cast<int64_t>(st.wMonth));
+    w.field("day", static_cast<int64_t>(st.wDay));
+    w.field("hour", static_cast<int64_t>(st.wHour));
+    w.field("minute", static_cast<int64_t>(st.wMinute));
+    w.field("second", static_cast<int64_t>(st.wSecond));
+    w.field("milliseconds", static_cast<int64_t>(st.wMilliseconds));
+    w.field("dayOfWeek", static_cast<int64_t>(st.wDayOfWeek));
+    w.endObject();
+}
+
+void writeNamed(TJsonWriter& w, int64_t number, const QString& name)
+{
+    w.beginObject(true);
+    w.field("number", number);
+    if (!name.isNull()) {
+        w.field("name", name);
+    }
+    w.endObject();
+}
+
+void writeSettings(TJsonWriter& w, const TSmtpSettings& s, const QString& path, const TRuns& runs)
+{
+    w.beginObject();
+    w.field("smtpAddr", storedText(s.smtpaddr, path + QStringLiteral(".smtpAddr")));
+    w.field("smtpPort", s.smtpport);
+    w.field("localEmailAddr", storedText(s.LocalEmailAddr, path + QStringLiteral(".localEmailAddr")));
+    if (s.NeedAuth <= 1) {
+        w.field("needAuth", s.NeedAuth == 1);
+    } else {
+        w.field("needAuth", static_cast<int64_t>(s.NeedAuth));
+    }
+    w.field("username", storedText(s.Username, path + QStringLiteral(".username")));
+    w.field("password", storedText(s.Password, path + QStringLiteral(".password")));
+    w.field("maxSendTries", s.MaxSendTries);
+    w.field("waitSeconds", s.WaitSeconds);
+    writeExtra(w, runs);
+    w.endObject();
+}
+
+void writeAddrEntry(TJsonWriter& w, const TMailAddr& a, const QString& path, const TRuns& runs)
+{
+    w.beginObject(runs.empty());
+    w.field("name", storedText(a.Name, path + QStringLiteral(".name")));
+    w.field("addr", storedText(a.Addr, path + QStringLiteral(".addr")));
+    writeExtra(w, runs);
+    w.endObject();
+}
+
+void writeEventTask(TJsonWriter& w, const TEventMailTask& t, const QString& path, const TRuns& runs)
+{
+    w.beginObject();
+    w.field("title", storedText(t.Title, path + QStringLiteral(".title")));
+    w.field("reserved", static_cast<int64_t>(t.Reserved));
+    const int types = storedCount(t.TypeCount, MaxEventTypes, path + QStringLiteral(".typeCount"));
+    w.key("types");
+    w.beginArray();
+    for (int i = 0; i < types; ++i) {
+        writeNamed(w, t.Types[i], eventTypeName(t.Types[i]));
+    }
+    w.endArray();
+    w.field("keyword", storedText(t.Keyword, path + QStringLiteral(".keyword")));
+    w.key("levels");
+    w.beginObject(true);
+    w.field("mask", t.LevelMask);
+    w.key("list");
+    w.beginArray(true);
+    for (int level = 0; level < LevelCount; ++level) {
+        if (t.LevelMask & (1 << level)) {
+            writeNamed(w, level, levelName(level));
+        }
+    }
+    w.endArray();
+    w.endObject();
+    w.field("waitSec", t.WaitSec);
+    writeReceivers(w, t.Receivers, t.ReceiverCount, path);
+    writeExtra(w, runs);
+    w.endObject();
+}
+
+void writeReportTask(TJsonWriter& w, const TReportMailTask& t, const QString& path, const TRuns& runs)
+{
+    w.beginObject();
+    w.field("title", storedText(t.Title, path + QStringLiteral(".title")));
+    const int files = storedCount(t.FileCount, MaxReportFiles, path + QStringLiteral(".fileCount"));
+    w.key("files");
+    w.beginArray();
+    for (int i = 0; i < files; ++i) {
+        w.value(storedText(t.Files[i], indexPath(path + QStringLiteral(".files"), i)));
+    }
+    w.endArray();
+    w.key("sendType");
+    writeNamed(w, t.SendType, t.SendType >= 0 && t.SendType <= MaxSendType ? sendTypeName(t.SendType) : QString());
+    writeSystemTime(w, "sendTime", t.SendTime);
+    writeSystemTime(w, "sendInterval", t.SendInterval);
+    writeReceivers(w, t.Receivers, t.ReceiverCount, path);
+    writeExtra(w, runs);
+    w.endObject();
+}
+
+QJsonValue parseFragment(const QByteArray& text)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        throw TError{QStringLiteral("internal: dumped JSON does not parse: %1").arg(error.errorString())};
+    }
+    return doc.object();
+}
+
+// Bytes of the stored record that the fields do not give back, in runs; zero bytes need no run.
+TRuns residue(const char* stored, const TMask& mask)
+{
+    TRuns runs;
+    const size_t size = mask.size();
+    size_t i = 0;
+    while (i < size) {
+        if (mask[i] || stored[i] == 0) {
+            ++i;
+            continue;
+        }
+        size_t end = i + 1;
+        // Runs closer than 8 bytes are joined; bytes of fields inside a run are ignored when it is applied.
+        for (size_t k = end; k < size && k < end + 8; ++k) {
+            if (!mask[k] && stored[k] != 0) {
+                end = k + 1;
+            }
+        }
+        runs.push_back({i, QByteArray(stored + i, static_cast<qsizetype>(end - i))});
+        i = end;
+    }
+    return runs;
+}
+
+// Writes one record: its fields are written, read back through the builder (which checks every value), the
+// bytes the fields cover must come back unchanged, and the rest goes into "extra".
+template <class Record>
+void emitRecord(TJsonWriter& out,
+    const Record& stored,
+    const QString& path,
+    void (*write)(TJsonWriter&, const Record&, const QString&, const TRuns&),
+    void (*build)(const QJsonValue&, const QString&, Record&, TMask*))
+{
+    TJsonWriter scratch;
+    write(scratch, stored, path, {});
+    Record rebuilt;
+    TMask mask;
+    build(parseFragment(scratch.text()), path, rebuilt, &mask);
+    const auto* a = reinterpret_cast<const char*>(&stored);
+    const auto* b = reinterpret_cast<const char*>(&rebuilt);
+    for (size_t i = 0; i < sizeof(Record); ++i) {
+        if (mask[i] && a[i] != b[i]) {
+            refuse(path, QStringLiteral("byte %1 of the record cannot be given back by its field").arg(i));
+        }
+    }
+    write(out, stored, path, residue(a, mask));
+}
+
+} // namespace
+
+void FromJson(const QByteArray& json, TMailTables& tables, QByteArray& trailing)
+{
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        const QByteArray before = json.left(parseError.offset);
+        const qsizetype line = before.count('\n') + 1;
+        const qsizetype column = before.size() - before.lastIndexOf('\n');
+        throw TError{
+            QStringLiteral("JSON: %1 at line %2, column %3").arg(parseError.errorString()).arg(line).arg(column)};
+    }
+    if (!doc.isObject()) {
+        throw TError{QStringLiteral("JSON: the document must be an object")};
+    }
+    TObject top(QJsonValue(doc.object()), QString());
+    const int64_t version = integer(top, "version", INT32_MIN, INT32_MAX, TaskFileVersion);
+    if (version != TaskFileVersion) {
+        refuse(QStringLiteral("version"), QStringLiteral("%1, must be %2").arg(version).arg(TaskFileVersion));
+    }
+
+    SetTaskDefaults(tables);
+    const QJsonValue smtp = top.take("smtp");
+    buildSettings(smtp.isUndefined() ? QJsonValue(QJsonObject()) : smtp, QStringLiteral("smtp"), tables.SmtpSettings);
+
+    const QJsonArray book = array(top, "addressBook", INT32_MAX);
+    tables.AddrBook.resize(static_cast<size_t>(book.size()));
+    for (qsizetype i = 0; i < book.size(); ++i) {
+        buildAddrEntry(
+            book.at(i), indexPath(QStringLiteral("addressBook"), i), tables.AddrBook[static_cast<size_t>(i)]);
+    }
+    const QJsonArray events = array(top, "eventTasks", INT32_MAX);
+    tables.EventTasks.resize(static_cast<int>(events.size()));
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        buildEventTask(
+            events.at(i), indexPath(QStringLiteral("eventTasks"), i), tables.EventTasks.task(static_cast<int>(i)));
+    }
+    const QJsonArray reports = array(top, "reportTasks", INT32_MAX);
+    tables.ReportTasks.resize(static_cast<int>(reports.size()));
+    for (qsizetype i = 0; i < reports.size(); ++i) {
+        buildReportTask(
+            reports.at(i), indexPath(QStringLiteral("reportTasks"), i), tables.ReportTasks.task(static_cast<int>(i)));
+    }
+
+    trailing.clear();
+    const QJsonValue tail = top.take("trailingBytes");
+    if (!tail.isUndefined()) {
+        if (!tail.isString()) {
+            refuse(QStringLiteral("trailingBytes"), QStringLiteral("must be a base64 text"));
+        }
+        const auto decoded =
+            QByteArray::fromBase64Encoding(tail.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded) {
+            refuse(QStringLiteral("trailingBytes"), QStringLiteral("is not valid base64"));
+        }
+        trailing = *decoded;
+    }
+    top.finish();
+}
+
+QByteArray ToJson(const TMailTables& tables, const QByteArray& trailing)
+{
+    TJsonWriter w;
+    w.beginObject();
+    w.field("version", TaskFileVersion);
+    w.key("smtp");
+    emitRecord<TSmtpSettings>(w, tables.SmtpSettings, QStringLiteral("smtp"), writeSettings, buildSettings);
+
+    w.key("addressBook");
+    w.beginArray();
+    for (int i = 0; i < tables.AddrBookCount(); ++i) {
+        emitRecord<TMailAddr>(w,
+            tables.AddrBook[static_cast<size_t>(i)],
+            indexPath(QStringLiteral("addressBook"), i),
+            writeAddrEntry,
+            buildAddrEntry);
+    }
+    w.endArray();
+
+    w.key("eventTasks");
+    w.beginArray();
+    for (int i = 0; i < tables.EventTaskCount(); ++i) {
+        emitRecord<TEventMailTask>(
+            w, tables.EventTasks.task(i), indexPath(QStringLiteral("eventTasks"), i), writeEventTask, buildEventTask);
+    }
+    w.endArray();
+
+    w.key("reportTasks");
+    w.beginArray();
+    for (int i = 0; i < tables.ReportTaskCount(); ++i) {
+        emitRecord<TReportMailTask>(w,
+            tables.ReportTasks.task(i),
+            indexPath(QStringLiteral("reportTasks"), i),
+            writeReportTask,
+            buildReportTask);
+    }
+    w.endArray();
+
+    if (!trailing.isEmpty()) {
+        w.field("trailingBytes", QString::fromLatin1(trailing.toBase64()));
+    }
+    w.endObject();
+    return w.text();
+}
+
+} // namespace TaskJson
