@@ -40,10 +40,10 @@ bool TSingleInstance::askRunningInstance(const QString& name, int timeoutMs)
     return true;
 }
 
-bool TSingleInstance::CheckSingleInstance(const QString& sectionName)
+bool TSingleInstance::CheckSingleInstance(const QString& sectionName, int timeoutMs)
 {
     const QString name = serverName(sectionName);
-    if (askRunningInstance(name)) {
+    if (askRunningInstance(name, timeoutMs)) {
         return false;
     }
     m_server = new QLocalServer(this);
@@ -52,7 +52,7 @@ bool TSingleInstance::CheckSingleInstance(const QString& sectionName)
         // Two starts at the same moment: the other one got the name first.
         delete m_server;
         m_server = nullptr;
-        askRunningInstance(name);
+        askRunningInstance(name, timeoutMs);
         return false;
     }
     connect(m_server, &QLocalServer::newConnection, this, &TSingleInstance::acceptConnections);

@@ -22,7 +22,7 @@ public:
 
     // True in the first instance (which from now on answers later starts); false when another instance runs
     // and has been asked to restore its window, or when neither listening nor connecting worked.
-    bool CheckSingleInstance(const QString& sectionName);
+    bool CheckSingleInstance(const QString& sectionName, int timeoutMs = 2000);
 
     // Asks a running instance to restore its window; true when one answered.
     static bool askRunningInstance(const QString& name, int timeoutMs = 2000);
