@@ -1,0 +1,252 @@
+#include "MailComposer.h"
+
+#include "GbkCodec.h"
+#include "MLEngine.h"
+#include "MailHeaders.h"
+#include "NormalFunction.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+
+namespace {
+
+// An address as the log shows it: control characters written as \xNN, so a log line stays one line.
+QString visible(const QByteArray& bytes)
+{
+    QByteArray out;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            out += "\\x" + QByteArray::number(u, 16).rightJustified(2, '0');
+        } else {
+            out += c;
+        }
+    }
+    return Gbk::decode(out);
+}
+
+// The headers, envelope and subject both kinds of mail share.
+struct TComposed
+{
+    TOutgoingMail mail;
+    QString subject;
+    QStringList problems; // addresses refused before the exchange, one log text each
+    QString fatal; // why the mail cannot be sent at all
+};
+
+TComposed composeCommon(TComposeContext& context,
+    const char (&title)[128],
+    int32_t receiverCount,
+    const TMailAddr (&receivers)[MaxReceivers])
+{
+    TComposed c;
+    const SYSTEMTIME now = context.clock.now();
+    const QByteArray subject = Gbk::fieldBytes(title) + '(' + DateTimeText(now, true).toLatin1() + ')';
+    c.subject = Gbk::decode(subject);
+
+    const QByteArray from = TrimBlanks(Gbk::fieldBytes(context.tables.SmtpSettings.LocalEmailAddr));
+    const QByteArray fromName =
+        TrimBlanks(Gbk::encode(GetLangText(LangText::QorsmailMain_Str::Str29)) + '[' + context.computerName + ']');
+    if (!MailHeaders::isPlainAddrSpec(from)) {
+        c.fatal = QStringLiteral("The sender address \"%1\" is not a plain e-mail address")
+                      .arg(visible(from));
+    }
+
+    QList<QByteArray> to;
+    const int count = ClampCount(receiverCount, MaxReceivers);
+    for (int i = 0; i < count; ++i) {
+        const QByteArray name = Gbk::fieldBytes(receivers[i].Name);
+        // Blanks around a stored address are no part of it; anything else that is not a plain address is refused.
+        const QByteArray addr = TrimBlanks(Gbk::fieldBytes(receivers[i].Addr));
+        if (!MailHeaders::isPlainAddrSpec(addr)) {
+            c.problems.append(
+                QStringLiteral("The recipient address \"%1\" is not a plain e-mail address, not sent to it")
+                    .arg(visible(addr)));
+            continue;
+        }
+        c.mail.recipients.append(addr);
+        to.append(MailHeaders::mailbox(name, addr));
+    }
+    if (c.fatal.isEmpty() && c.mail.recipients.isEmpty()) {
+        c.fatal = QStringLiteral("The mail has no valid recipient");
+    }
+
+    QDateTime date = FromSystemTime(now);
+    if (!date.isValid()) {
+        date = QDateTime::currentDateTime();
+    }
+    c.mail.from = from;
+    c.mail.headers = {"Date: " + MailHeaders::dateValue(date),
+        "From: " + MailHeaders::mailbox(fromName, from),
+        MailHeaders::addressListField("To", to),
+        "Subject: " + MailHeaders::unstructured(subject, 9),
+        "Message-ID: " + MailHeaders::messageId(from),
+        "MIME-Version: 1.0"};
+    return c;
+}
+
+void logProblems(TComposeContext& context, const QStringList& problems, const QString& subject)
+{
+    for (const auto& text : problems) {
+        context.writeLogLine(ErrorLogLine(text, subject));
+    }
+}
+
+// Sends and logs; true when the mail went out.
+bool exchange(TComposeContext& context, TComposed& composed)
+{
+    logProblems(context, composed.problems, composed.subject);
+    if (!composed.fatal.isEmpty()) {
+        context.writeLogLine(ErrorLogLine(composed.fatal, composed.subject));
+        return false;
+    }
+    const TSmtpResult result = context.session.send(composed.mail);
+    if (result.ok) {
+        // Refusals that made the whole exchange fail are in its error text already.
+        for (const auto& refused : result.refusedRecipients) {
+            context.writeLogLine(ErrorLogLine(QStringLiteral("Recipient refused: ") + refused, composed.subject));
+        }
+        return true;
+    }
+    context.writeLogLine(ErrorLogLine(result.errorText, composed.subject));
+    return false;
+}
+
+bool newer(const struct stat& a, const struct stat& b)
+{
+    return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec
+                                                : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+QString ErrorLogLine(const QString& errorText, const QString& subject)
+{
+    QString text = errorText;
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) {
+        text.chop(1);
+    }
+    if (text.endsWith(QLatin1Char('.')) || text.endsWith(QChar(0x3002))) {
+        text.chop(1);
+    }
+    return text + QString::fromUtf8("——") + subject;
+}
+
+QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event)
+{
+    const SYSTEMTIME t = log.SystemTimeFromSeconds(event.EventTime);
+    QByteArray line;
+    line += QByteArray::number(t.wYear) + '-' + QByteArray::number(t.wMonth) + '-' + QByteArray::number(t.wDay) + "- "
+        + QByteArray::number(t.wHour) + ':' + QByteArray::number(t.wMinute) + ':' + QByteArray::number(t.wSecond) + '.'
+        + QByteArray::number(event.EventMsec) + "  " + Gbk::fieldBytes(event.EventText);
+    return line;
+}
+
+void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines)
+{
+    lines.clear();
+    const int32_t first = state.FirstPos;
+    int64_t end = state.EndPos;
+    if (first > end) {
+        end += EventRingSize;
+    }
+    // A damaged state can never make this read more than one whole ring.
+    const int64_t count = std::min<int64_t>(end - first, EventRingSize);
+    for (int64_t k = 0; k < count; ++k) {
+        EventRecord record{};
+        int32_t scratchEnd = 0;
+        int32_t start = static_cast<int32_t>(first + k);
+        int32_t n = 1;
+        if (!log.ReadEvents(scratchEnd, start, n, EventRingSize, &record) || n < 1) {
+            continue;
+        }
+        lines.append(FormatEventLine(log, record));
+    }
+}
+
+bool FindNewestReportFile(const QString& storedName, QString& path)
+{
+    const qsizetype slash = storedName.lastIndexOf(QLatin1Char('/'));
+    const QString directory = storedName.left(slash + 1);
+    const QString fileName = storedName.mid(slash + 1);
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? fileName.mid(dot) : QString();
+    const QString base = dot >= 0 ? fileName.left(dot) : fileName;
+
+    // Matched literally (base + anything + extension): a "[" or "?" in a stored name is no wildcard.
+    const QDir dir(directory.isEmpty() ? QStringLiteral(".") : directory);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    bool found = false;
+    struct stat best
+    {
+    };
+    QString bestName;
+    for (const auto& name : names) {
+        if (name.size() < base.size() + extension.size() || !name.startsWith(base) || !name.endsWith(extension)) {
+            continue;
+        }
+        struct stat info
+        {
+        };
+        const QByteArray full = QFile::encodeName(directory + name);
+        if (::stat(full.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        if (!found || newer(info, best)) {
+            best = info;
+            bestName = name;
+            found = true;
+        }
+    }
+    if (found) {
+        path = directory + bestName;
+    }
+    return found;
+}
+
+QString EventTypeName(int32_t typeNumber)
+{
+    const int index = EventTypeIndex(typeNumber);
+    if (index < 0) {
+        return GetLangText(LangText::QorsmailMain_Str::Str30);
+    }
+    return GetLangText(QString::fromLatin1(LangText::EventTypeName_Section),
+        QStringLiteral("EventTypeName%1").arg(index),
+        QString::fromUtf8(EventTypeList[index].BuiltInName));
+}
+
+bool SendEventMail(TComposeContext& context, const TEventMailTask& task, const TEventTaskState& state)
+{
+    QList<QByteArray> lines;
+    FormatEventLines(context.log, state, lines);
+    if (lines.isEmpty()) {
+        return false;
+    }
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    composed.mail.hasText = true;
+    composed.mail.textType = QByteArray("text/plain; charset=") + MailHeaders::Charset;
+    for (const auto& line : lines) {
+        composed.mail.text += line + "\r\n";
+    }
+    return exchange(context, composed);
+}
+
+int SendReportMail(TComposeContext& context, const TReportMailTask& task)
+{
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    // The mail is the attachments alone: an empty text part before them would only show as an empty body.
+    const int count = ClampCount(task.FileCount, MaxReportFiles);
+    for (int k = 0; k < count; ++k) {
+        QString found;
+        if (FindNewestReportFile(Gbk::fieldText(task.Files[k]), found)) {
+            composed.mail.attachments.push_back(
+                {found, MailHeaders::extendedParameter("filename", Gbk::encode(QFileInfo(found).fileName()))});
+        }
+    }
+    if (composed.mail.attachments.empty()) {
+        return 0;
+    }
+    return exchange(context, composed) ? 1 : -1;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// The two composers (event mail, report mail) and their helpers: the event line formatter, the report file
+// finder and the event type name lookup. A composer builds the whole mail from copies of what it reads before
+// the exchange starts, so a task that is edited or deleted while the mail is on its way cannot be touched
+// afterwards.
+
+#include "LocalTime.h"
+#include "QorsmailDef.h"
+#include "SmtpSession.h"
+#include "mlogcomm2.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+
+// What a composer works with: the tables (sender address), the ring, the clock (subject and Date), the SMTP
+// session, the computer name for the sender's display name and the log line writer.
+struct TComposeContext
+{
+    TMailTables& tables;
+    TLogLibrary& log;
+    const TClock& clock;
+    TSmtpSession& session;
+    QByteArray computerName; // GBK
+    std::function<void(const QString&)> writeLogLine;
+};
+
+// Composes and sends the event mail of one task. False when no event line could be formatted (nothing is sent,
+// nothing logged) or the exchange failed (logged).
+bool SendEventMail(TComposeContext& context, const TEventMailTask& task, const TEventTaskState& state);
+
+// Composes and sends the report mail of one task: 1 sent, 0 no report file found (no connection made),
+// -1 the exchange failed (logged).
+int SendReportMail(TComposeContext& context, const TReportMailTask& task);
+
+// One line per readable event of the state's ring range, GBK bytes:
+// "2024-3-5- 7:4:9.120  text". The range is at most one whole ring.
+void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines);
+QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event);
+
+// The newest regular file that fits a stored report file name: directory (up to the last "/") + base name +
+// anything + extension. Modification times are compared at full resolution; of equal ones the first in name
+// order wins. True with the full path when one exists.
+bool FindNewestReportFile(const QString& storedName, QString& path);
+
+// The display name of an event type number ("未知" for a number not in the list).
+QString EventTypeName(int32_t typeNumber);
+
+// The log line of a failed exchange: the error text without a trailing line end or full stop, "——", the
+// subject.
+QString ErrorLogLine(const QString& errorText, const QString& subject);

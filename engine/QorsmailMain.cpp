@@ -1,0 +1,289 @@
+#include "QorsmailMain.h"
+
+#include "GbkCodec.h"
+#include "MLEngine.h"
+#include "MailComposer.h"
+#include "QorsmailFunc.h"
+#include "SmtpIni.h"
+#include "SmtpSession.h"
+
+#include <QDir>
+#include <QSysInfo>
+#include <unordered_set>
+
+namespace {
+
+// Puts a timer back on and clears the sending flag however a pass ends, also when an error escapes it.
+class TPassGuard
+{
+public:
+    TPassGuard(QTimer& timer, bool* flag)
+        : m_timer(timer)
+        , m_flag(flag)
+    {
+        m_timer.stop();
+        if (m_flag != nullptr) {
+            *m_flag = true;
+        }
+    }
+    ~TPassGuard()
+    {
+        if (m_flag != nullptr) {
+            *m_flag = false;
+        }
+        m_timer.start();
+    }
+    TPassGuard(const TPassGuard&) = delete;
+    TPassGuard& operator=(const TPassGuard&) = delete;
+
+private:
+    QTimer& m_timer;
+    bool* m_flag;
+};
+
+// The five lines of the send loop: verb, opening mark, title, closing mark, outcome.
+QString taskLine(
+    const LangText::Entry& verb, const char (&title)[128], const char* closing, const LangText::Entry& outcome)
+{
+    return GetLangText(verb) + QStringLiteral("\" ") + Gbk::fieldText(title) + QString::fromLatin1(closing)
+        + GetLangText(outcome);
+}
+
+} // namespace
+
+TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock& clock, QObject* parent)
+    : QObject(parent)
+    , m_tables(tables)
+    , m_log(log)
+    , m_clock(clock)
+    , m_session(std::make_unique<TCurlSmtpSession>())
+{
+    m_triggerTimer.setInterval(5000);
+    m_sendMailTimer.setInterval(1000);
+    connect(&m_triggerTimer, &QTimer::timeout, this, &TQorsmailMain::TriggerTimerTimer);
+    connect(&m_sendMailTimer, &QTimer::timeout, this, &TQorsmailMain::SendMailTimerTimer);
+}
+
+TQorsmailMain::~TQorsmailMain() = default;
+
+void TQorsmailMain::CreateEngine()
+{
+    QByteArray name = Gbk::encode(QSysInfo::machineHostName());
+    name.truncate(static_cast<qsizetype>(Gbk::fitLength(name, 127)));
+    m_computerName = name;
+
+    int32_t pos = 0;
+    if (!m_log.GetEventWritePos(pos)) {
+        pos = 0;
+    }
+    m_trigger.ReadPos = pos;
+    m_trigger.WritePos = pos;
+    if (m_trigger.EventBuffer.size() != static_cast<size_t>(EventRingSize)) {
+        m_trigger.EventBuffer.assign(static_cast<size_t>(EventRingSize), EventRecord{});
+    }
+
+    m_log.GetWorkDir(m_tables.WorkDir);
+    SetTaskDefaults(m_tables);
+    LoadTaskFile(m_tables);
+    LoadSmtpIni(m_tables);
+
+    const QString workDir = m_tables.workDirPath();
+    if (!workDir.isEmpty()) {
+        QDir().mkpath(workDir + QStringLiteral("Debug/"));
+    }
+    m_debugLog = std::make_unique<TDebugClass>(
+        workDir.isEmpty() ? QString() : workDir + QStringLiteral("Debug/") + m_tables.LogFileName, &m_clock);
+    m_debugLog->WriteLine(QString(54, QLatin1Char('-')));
+    m_debugLog->WriteTimed(GetLangText(LangText::QorsmailMain_Str::Str0));
+
+    m_editAllowed = m_tables.EventTaskCount() == 0 && m_tables.ReportTaskCount() == 0;
+    // Harmless when the window applies them again as the last step of its creation.
+    ApplySmtpSettings();
+}
+
+void TQorsmailMain::StartTimers()
+{
+    m_triggerTimer.start();
+    m_sendMailTimer.start();
+}
+
+void TQorsmailMain::ApplySmtpSettings()
+{
+    const TSmtpSettings& s = m_tables.SmtpSettings;
+    TSmtpConnection c;
+    c.host = Gbk::fieldBytes(s.smtpaddr);
+    c.port = s.smtpport;
+    c.tls = m_tables.UseSSL != 0 ? TSmtpTls::Implicit : (m_tables.StartTLS != 0 ? TSmtpTls::StartTls : TSmtpTls::None);
+    c.login = s.NeedAuth != 0;
+    c.user = Gbk::fieldBytes(s.Username).trimmed();
+    c.password = Gbk::fieldBytes(s.Password).trimmed();
+    c.caFile = m_tables.CAFile;
+    m_session->configure(c);
+}
+
+void TQorsmailMain::DestroyEngine()
+{
+    m_triggerTimer.stop();
+    m_sendMailTimer.stop();
+    m_trigger.EventBuffer.clear();
+    m_trigger.EventBuffer.shrink_to_fit();
+    FreeTaskTables(m_tables);
+    if (m_debugLog) {
+        m_debugLog->WriteTimed(GetLangText(LangText::QorsmailMain_Str::Str2));
+        m_debugLog.reset();
+    }
+}
+
+void TQorsmailMain::TriggerTimerTimer()
+{
+    TPassGuard guard(m_triggerTimer, nullptr);
+    const SYSTEMTIME now = m_clock.now();
+    RunEventStep(m_tables, m_trigger, m_log, now);
+    RunReportStep(m_tables, m_log, m_clock, now);
+}
+
+void TQorsmailMain::SendMailTimerTimer()
+{
+    if (m_sending) {
+        return; // a pass is waiting in an exchange further up the stack
+    }
+    TPassGuard guard(m_sendMailTimer, &m_sending);
+    TComposeContext context{
+        m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }};
+
+    // Tables may change while an exchange waits in the nested event loop (a task deleted, edited or added):
+    // after each exchange the task is found again by its serial, and the walk goes on over the tasks not yet
+    // visited in this pass.
+    std::unordered_set<uint64_t> visited;
+    for (int i = 0; i < m_tables.EventTasks.count(); ++i) {
+        const uint64_t serial = m_tables.EventTasks.serial(i);
+        if (!visited.insert(serial).second) {
+            continue;
+        }
+        TEventTaskState& state = m_tables.EventTasks.state(i);
+        if (state.State == 0) {
+            continue;
+        }
+        const TEventMailTask& task = m_tables.EventTasks.task(i);
+        const auto elapsed = static_cast<int32_t>(
+            m_log.SecondsFromSystemTime(m_clock.now()) - m_log.SecondsFromSystemTime(state.TriggerTime));
+        const int64_t waitSeconds = m_tables.SmtpSettings.WaitSeconds;
+        if (state.State == 1) {
+            if (elapsed < task.WaitSec) {
+                continue;
+            }
+            state.State = 2;
+            int32_t pos = state.EndPos;
+            if (m_log.GetEventWritePos(pos)) {
+                state.EndPos = pos;
+            }
+        } else if (state.State == 2) {
+            if (state.RetryCount > 0
+                && static_cast<int64_t>(elapsed)
+                    < static_cast<int64_t>(task.WaitSec) + state.RetryCount * waitSeconds) {
+                continue;
+            }
+        } else {
+            continue;
+        }
+
+        // Copies: the table's storage may move while the exchange runs.
+        const TEventMailTask taskCopy = task;
+        const TEventTaskState stateCopy = state;
+        const bool sent = SendEventMail(context, taskCopy, stateCopy);
+
+        const int k = m_tables.EventTasks.indexOfSerial(serial);
+        if (k < 0) {
+            // Deleted or replaced meanwhile: nothing left to mark; a mail that went out is still reported.
+            if (sent) {
+                WriteLogLine(taskLine(
+                    LangText::QorsmailMain_Str::Str24, taskCopy.Title, " \"", LangText::QorsmailMain_Str::Str25));
+            }
+            i = -1;
+            continue;
+        }
+        TEventTaskState& after = m_tables.EventTasks.state(k);
+        if (sent) {
+            WriteLogLine(
+                taskLine(LangText::QorsmailMain_Str::Str24, taskCopy.Title, " \"", LangText::QorsmailMain_Str::Str25));
+            after = TEventTaskState{};
+        } else {
+            after.RetryCount += 1;
+            if (after.RetryCount >= m_tables.SmtpSettings.MaxSendTries) {
+                WriteLogLine(taskLine(
+                    LangText::QorsmailMain_Str::Str24, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
+                after = TEventTaskState{};
+            }
+        }
+        i = k;
+    }
+
+    visited.clear();
+    for (int j = 0; j < m_tables.ReportTasks.count(); ++j) {
+        const uint64_t serial = m_tables.ReportTasks.serial(j);
+        if (!visited.insert(serial).second) {
+            continue;
+        }
+        TReportTaskState& state = m_tables.ReportTasks.state(j);
+        if (state.State == 0) {
+            continue;
+        }
+        const auto elapsed = static_cast<int32_t>(
+            m_log.SecondsFromSystemTime(m_clock.now()) - m_log.SecondsFromSystemTime(state.DueTime));
+        if (state.RetryCount > 0
+            && static_cast<int64_t>(elapsed)
+                < static_cast<int64_t>(state.RetryCount) * m_tables.SmtpSettings.WaitSeconds) {
+            continue;
+        }
+        const TReportMailTask taskCopy = m_tables.ReportTasks.task(j);
+        const int outcome = SendReportMail(context, taskCopy);
+
+        const int k = m_tables.ReportTasks.indexOfSerial(serial);
+        if (k < 0) {
+            if (outcome == 1) {
+                WriteLogLine(taskLine(
+                    LangText::QorsmailMain_Str::Str27, taskCopy.Title, " \" ", LangText::QorsmailMain_Str::Str25));
+            }
+            j = -1;
+            continue;
+        }
+        TReportTaskState& after = m_tables.ReportTasks.state(k);
+        if (outcome == 1) {
+            WriteLogLine(
+                taskLine(LangText::QorsmailMain_Str::Str27, taskCopy.Title, " \" ", LangText::QorsmailMain_Str::Str25));
+            after.State = 0;
+            after.RetryCount = 0;
+        } else if (outcome == 0) {
+            WriteLogLine(
+                taskLine(LangText::QorsmailMain_Str::Str27, taskCopy.Title, "\"", LangText::QorsmailMain_Str::Str28));
+            after.State = 0;
+            after.RetryCount = 0;
+        } else {
+            after.RetryCount += 1;
+            if (after.RetryCount >= m_tables.SmtpSettings.MaxSendTries) {
+                WriteLogLine(taskLine(
+                    LangText::QorsmailMain_Str::Str27, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
+                after.State = 0;
+                after.RetryCount = 0;
+            }
+        }
+        j = k;
+    }
+}
+
+void TQorsmailMain::WriteLogLine(const QString& text)
+{
+    emit logLineAdded(DateTimeText(m_clock.now()) + QStringLiteral("  ") + text);
+    if (m_debugLog) {
+        m_debugLog->WriteTimed(text);
+    }
+}
+
+void TQorsmailMain::setSmtpSession(std::unique_ptr<TSmtpSession> session)
+{
+    if (session) {
+        const TSmtpConnection connection = m_session->connection();
+        m_session = std::move(session);
+        m_session->configure(connection);
+    }
+}
