@@ -7,3 +7,7 @@ if(TARGET core_test_DebugFile)
     target_compile_definitions(core_test_DebugFile PRIVATE
         DEBUGLOG_HELPER="$<TARGET_FILE:core_debuglog_helper>")
 endif()
+# The configuration tool's tests run the real program from the build's bin folder.
+if(TARGET core_test_QorsmailCfg AND TARGET qorsmail-cfg)
+    add_dependencies(core_test_QorsmailCfg qorsmail-cfg)
+endif()
