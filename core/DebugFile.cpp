@@ -4,6 +4,7 @@
 #include "NormalFunction.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <cerrno>
 #include <chrono>
 #include <sys/file.h>
@@ -86,14 +87,13 @@ QByteArray lineRepair(int fd)
 
 TDebugClass::TDebugClass(const QString& path, const TClock* clock)
     : m_fileName(path)
+    , m_nativePath(QFile::encodeName(path))
     , m_clock(clock != nullptr ? clock : &systemClock())
 {
     if (path.isEmpty()) {
         return;
     }
-    // Read-write, created when missing and never truncated, shared with every other writer.
-    const int32_t handle =
-        OpenFileEx(path, faReadWrite | faOpenAlways | faNoEffect, coKeepAccess | coBit1, smDenyNone2);
+    const int32_t handle = openLogFile();
     if (handle > 0) {
         m_handle = handle;
         m_active = true;
@@ -105,6 +105,35 @@ TDebugClass::~TDebugClass()
     if (m_handle > 0) {
         LCloseFile(m_handle);
     }
+}
+
+int32_t TDebugClass::openLogFile() const
+{
+    // Read-write, created when missing and never truncated, shared with every other writer.
+    return OpenFileEx(m_fileName, faReadWrite | faOpenAlways | faNoEffect, coKeepAccess | coBit1, smDenyNone2);
+}
+
+bool TDebugClass::followPath()
+{
+    // Somebody deleted the log or moved it away (rotation): lines written to the old file would be lost or land
+    // in the moved file, so the path is opened again. When that fails, a moved file goes on; a deleted one
+    // cannot keep any line.
+    struct stat byPath;
+    struct stat byHandle;
+    if (::fstat(m_handle, &byHandle) != 0) {
+        return false;
+    }
+    if (::stat(m_nativePath.constData(), &byPath) == 0 && byPath.st_ino == byHandle.st_ino
+        && byPath.st_dev == byHandle.st_dev) {
+        return true;
+    }
+    const int32_t handle = openLogFile();
+    if (handle <= 0) {
+        return byHandle.st_nlink > 0;
+    }
+    LCloseFile(m_handle);
+    m_handle = handle;
+    return true;
 }
 
 int32_t TDebugClass::WriteLine(const QString& text)
@@ -119,6 +148,9 @@ int32_t TDebugClass::WriteLine(const QString& text)
     line.append("\r\n", 2);
 
     const std::lock_guard<std::mutex> turn(m_writeMutex);
+    if (!followPath()) {
+        return 0;
+    }
     FileLock lock(m_handle);
     if (!lock.acquire(m_lockTimeoutMs)) {
         return 0;

@@ -6,6 +6,7 @@
 
 #include "LocalTime.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <mutex>
@@ -14,7 +15,8 @@ class TDebugClass
 {
 public:
     // Opens (creating when missing, never truncating) the file; an empty path or a failed open leaves the log
-    // inactive. The log does not create folders.
+    // inactive. The log does not create folders. When the file is deleted or moved away while the log is open,
+    // the next line opens a new file under the path.
     explicit TDebugClass(const QString& path, const TClock* clock = nullptr);
     ~TDebugClass();
     TDebugClass(const TDebugClass&) = delete;
@@ -23,8 +25,8 @@ public:
     bool isActive() const { return m_active; }
     const QString& fileName() const { return m_fileName; }
 
-    // -1 inactive; 0 empty text or the lock not had within 2000 ms (nothing written), or the write failed; 1
-    // written. Safe to call from several threads: they take turns.
+    // -1 inactive; 0 nothing written: empty text, the lock not had within 2000 ms, the write failed, or the file
+    // was deleted and cannot be made again; 1 written. Safe to call from several threads: they take turns.
     int32_t WriteLine(const QString& text);
     // WriteLine of DateTimeText(now) + ", " + text.
     int32_t WriteTimed(const QString& text);
@@ -33,8 +35,12 @@ public:
     void setLockTimeoutMs(int ms) { m_lockTimeoutMs = ms; }
 
 private:
+    int32_t openLogFile() const;
+    bool followPath();
+
     bool m_active = false;
     QString m_fileName;
+    QByteArray m_nativePath;
     int32_t m_handle = 0;
     int m_lockTimeoutMs = 2000;
     const TClock* m_clock;

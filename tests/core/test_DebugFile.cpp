@@ -1,6 +1,7 @@
 #include "DebugFile.h"
 #include "GbkCodec.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -132,6 +133,31 @@ TEST_F(DebugLogTest, LinesWrittenMeanwhileByAnotherWriterAreKept)
     EXPECT_EQ(second.WriteLine(QStringLiteral("b")), 1);
     EXPECT_EQ(first.WriteLine(QStringLiteral("c")), 1);
     EXPECT_EQ(readAll(path()), QByteArray("a\r\nb\r\nc\r\n"));
+}
+
+TEST_F(DebugLogTest, ADeletedOrMovedLogIsOpenedAgain)
+{
+    TDebugClass log(path());
+    EXPECT_EQ(log.WriteLine(QStringLiteral("one")), 1);
+    ASSERT_TRUE(QFile::remove(path()));
+    EXPECT_EQ(log.WriteLine(QStringLiteral("two")), 1);
+    EXPECT_EQ(readAll(path()), QByteArray("two\r\n"));
+
+    ASSERT_TRUE(QFile::rename(path(), path(QStringLiteral("QorMail.log.1"))));
+    EXPECT_EQ(log.WriteLine(QStringLiteral("three")), 1);
+    EXPECT_EQ(readAll(path(QStringLiteral("QorMail.log.1"))), QByteArray("two\r\n"));
+    EXPECT_EQ(readAll(path()), QByteArray("three\r\n"));
+
+    // A file moved where the log cannot follow goes on; a deleted one keeps nothing, and says so.
+    QDir(m_dir.path()).mkdir(QStringLiteral("sub"));
+    TDebugClass inFolder(m_dir.filePath(QStringLiteral("sub/QorMail.log")));
+    ASSERT_TRUE(inFolder.isActive());
+    ASSERT_TRUE(QFile::rename(m_dir.filePath(QStringLiteral("sub/QorMail.log")), path(QStringLiteral("moved.log"))));
+    ASSERT_TRUE(QDir(m_dir.filePath(QStringLiteral("sub"))).removeRecursively());
+    EXPECT_EQ(inFolder.WriteLine(QStringLiteral("kept")), 1);
+    EXPECT_EQ(readAll(path(QStringLiteral("moved.log"))), QByteArray("kept\r\n"));
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("moved.log"))));
+    EXPECT_EQ(inFolder.WriteLine(QStringLiteral("lost")), 0);
 }
 
 // Each checked line is "<tag> <n> ..." ended by CR LF; returns the numbers seen per tag and fails on any other line.
