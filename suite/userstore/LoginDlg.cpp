@@ -45,7 +45,8 @@ LoginOutcome RunLoginDialog(QWidget* owner, const QString& caption, QString* use
     if (!app || QThread::currentThread() != app->thread()) {
         return LoginOutcome::NoGui;
     }
-    TLoginDlg dialog(owner, caption);
+    // Without an owner the dialog would float free and could open behind the caller's window.
+    TLoginDlg dialog(owner ? owner : QApplication::activeWindow(), caption);
     if (dialog.exec() != QDialog::Accepted) {
         return LoginOutcome::Cancelled;
     }

@@ -15,6 +15,7 @@ struct TLoginAnswer
     bool Seen = false;
     bool WidgetsFound = false;
     QString Caption;
+    QWidget* Parent = nullptr;
     QLineEdit::EchoMode PasswordEcho = QLineEdit::Normal;
 };
 
@@ -32,6 +33,7 @@ public:
             m_timer.stop();
             m_answer.Seen = true;
             m_answer.Caption = dialog->windowTitle();
+            m_answer.Parent = dialog->parentWidget();
             auto* userEdit = dialog->findChild<QLineEdit*>(QStringLiteral("UserEdit"));
             auto* passwordEdit = dialog->findChild<QLineEdit*>(QStringLiteral("PasswordEdit"));
             auto* okBtn = dialog->findChild<QPushButton*>(QStringLiteral("OkBtn"));

@@ -298,6 +298,19 @@ TEST(LoginDialog, AnsweredProgrammaticallyGivesTheEnteredTexts)
         EXPECT_EQ(RunLoginDialog(nullptr, QString(), &user, &password), LoginOutcome::Cancelled);
         EXPECT_TRUE(answerer.answer().Seen);
     }
+    {
+        // Shown over its owner, or over the active window when the caller gives none.
+        QWidget owner;
+        owner.show();
+        QApplication::setActiveWindow(&owner);
+        TLoginAnswerer withOwner(QStringLiteral("bob"), QStringLiteral("pw"));
+        EXPECT_EQ(RunLoginDialog(&owner, QString(), &user, &password), LoginOutcome::Entered);
+        EXPECT_EQ(withOwner.answer().Parent, &owner);
+        QApplication::setActiveWindow(&owner); // the closed dialog took the activation with it
+        TLoginAnswerer withoutOwner(QStringLiteral("bob"), QStringLiteral("pw"));
+        EXPECT_EQ(RunLoginDialog(nullptr, QString(), &user, &password), LoginOutcome::Entered);
+        EXPECT_EQ(withoutOwner.answer().Parent, &owner);
+    }
     TLoginDlg dialog(nullptr, QString());
     EXPECT_EQ(dialog.objectName(), QStringLiteral("LoginDlg"));
     EXPECT_FALSE(dialog.windowTitle().isEmpty());
