@@ -91,8 +91,9 @@ QByteArray encodeWords(const QByteArray& text, int firstLineUsed)
     return out;
 }
 
-QByteArray unstructured(const QByteArray& text, int firstLineUsed)
+QByteArray unstructured(const QByteArray& raw, int firstLineUsed)
 {
+    const QByteArray text = oneLine(raw);
     // A plain text that would not fit on one line is encoded too, so that folding stays ours.
     if (isPlainPrintable(text) && !text.contains("=?") && firstLineUsed + text.size() <= 998 - 2) {
         return text;
@@ -100,10 +101,23 @@ QByteArray unstructured(const QByteArray& text, int firstLineUsed)
     return encodeWords(text, firstLineUsed);
 }
 
-QByteArray phrase(const QByteArray& name)
+QByteArray oneLine(const QByteArray& text)
 {
+    QByteArray out = text;
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+QByteArray phrase(const QByteArray& text, int firstLineUsed)
+{
+    const QByteArray name = oneLine(text);
     if (!isPlainPrintable(name) || name.contains("=?") || name.size() > 200) {
-        return encodeWords(name);
+        return encodeWords(name, firstLineUsed);
     }
     const bool atoms = !name.isEmpty() && !name.startsWith(' ') && !name.endsWith(' ') && !name.contains("  ")
         && std::all_of(name.begin(), name.end(), [](char c) { return c == ' ' || isAtext(c); });
@@ -152,7 +166,15 @@ QByteArray mailbox(const QByteArray& name, const QByteArray& address)
     if (name.isEmpty()) {
         return '<' + address + '>';
     }
-    return phrase(name) + " <" + address + '>';
+    // Room for what may stand before it on its line ("From: ", "To: " or a fold's blank).
+    constexpr int lead = 6;
+    const QByteArray p = phrase(name, lead);
+    const qsizetype lastLine = p.size() - (p.lastIndexOf('\n') + 1) + (p.contains('\n') ? 0 : lead);
+    const QByteArray angle = '<' + address + '>';
+    if (lastLine + 1 + angle.size() > FoldColumn) {
+        return p + Fold + angle;
+    }
+    return p + ' ' + angle;
 }
 
 QByteArray addressListField(const QByteArray& fieldName, const QList<QByteArray>& mailboxes)

@@ -27,19 +27,23 @@ bool isPlainPrintable(const QByteArray& text);
 // first line (e.g. "Subject: "), so the first word can be kept within the fold column.
 QByteArray encodeWords(const QByteArray& text, int firstLineUsed = 0);
 
-// An unstructured field value (the Subject): as it stands when plain printable ASCII without "=?", else
-// encoded words.
+// A header text is one line: control characters (CR, LF, TAB, ...) become blanks.
+QByteArray oneLine(const QByteArray& text);
+
+// An unstructured field value (the Subject), made one line: as it stands when plain printable ASCII without
+// "=?", else encoded words.
 QByteArray unstructured(const QByteArray& text, int firstLineUsed = 0);
 
-// A display name as an RFC 5322 phrase: plain atoms as they stand, a quoted string when it holds specials such
-// as "," or "[", encoded words for anything else (non-ASCII, control characters).
-QByteArray phrase(const QByteArray& name);
+// A display name as an RFC 5322 phrase, made one line: plain atoms as they stand, a quoted string when it holds
+// specials such as "," or "[", encoded words for anything else (non-ASCII).
+QByteArray phrase(const QByteArray& name, int firstLineUsed = 0);
 
 // A plain addr-spec: dot-atom local part (at most 64 bytes) "@" a host name or an address literal, printable
 // ASCII only, no blanks, no comments, no quoting, at most 254 bytes.
 bool isPlainAddrSpec(const QByteArray& address);
 
-// "phrase <addr>", or "<addr>" for an empty name. The address must be a plain addr-spec.
+// "phrase <addr>", or "<addr>" for an empty name, folded before "<" when the line would get too long. The
+// address must be a plain addr-spec.
 QByteArray mailbox(const QByteArray& name, const QByteArray& address);
 
 // A complete header field "Name: item1,\r\n item2, ..." folding between the items.

@@ -70,6 +70,7 @@ def main(path):
     lines = raw.split(b"\r\n")
     out["max_line"] = max(len(l) for l in lines)
     out["max_header_line"] = max(len(l) for b in blocks for l in b.split(b"\r\n"))
+    out["long_header_lines"] = [l[:100].decode("latin-1") for b in blocks for l in b.split(b"\r\n") if len(l) > 78]
     stripped = raw.replace(b"\r\n", b"")
     out["bare_lf"], out["bare_cr"] = stripped.count(b"\n"), stripped.count(b"\r")
     print(json.dumps(out))
