@@ -13,7 +13,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace UserStore;
@@ -495,4 +498,53 @@ TEST_F(ToolTest, DamagedStoreIsNeitherReadNorReplaced)
     EXPECT_TRUE(add.Err.contains("damaged")) << add.Err.toStdString();
     EXPECT_EQ(run({QStringLiteral("list")}).ExitCode, 1);
     EXPECT_EQ(readAll(m_store), damaged);
+}
+
+namespace {
+
+// Reads from a terminal master until `until` has appeared in *seen (or the child closed it); false on time-out.
+bool readTerminalUntil(int master, QByteArray* seen, const QByteArray& until)
+{
+    for (int waited = 0; waited < 100 && (until.isEmpty() || !seen->contains(until)); ++waited) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 100) <= 0) {
+            continue;
+        }
+        char buffer[256];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            return until.isEmpty(); // the child has gone: EIO on Linux
+        }
+        seen->append(buffer, n);
+    }
+    return !until.isEmpty() && seen->contains(until);
+}
+
+} // namespace
+
+TEST_F(ToolTest, AsksOnTheTerminalWithoutEcho)
+{
+    const QByteArray tool = QORSMAIL_BIN_DIR "/qorvane-user";
+    const QByteArray workDir = QFile::encodeName(m_workDir);
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("QORVANE_WORKDIR", workDir.constData(), 1);
+        ::execl(tool.constData(), tool.constData(), "add", "carl", "5", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    QByteArray seen;
+    // Answer each prompt only once it shows: echo is off by then.
+    EXPECT_TRUE(readTerminalUntil(master, &seen, "Password for carl: ")) << seen.toStdString();
+    ASSERT_EQ(::write(master, "tty-secret\n", 11), 11);
+    EXPECT_TRUE(readTerminalUntil(master, &seen, "Again: ")) << seen.toStdString();
+    ASSERT_EQ(::write(master, "tty-secret\n", 11), 11);
+    readTerminalUntil(master, &seen, QByteArray());
+    ::close(master);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen.toStdString();
+    EXPECT_FALSE(seen.contains("tty-secret")) << "the password was echoed: " << seen.toStdString();
+    EXPECT_EQ(VerifyUser(m_store, "carl", "tty-secret").Rights, QList<int32_t>{5});
 }

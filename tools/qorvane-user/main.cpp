@@ -58,7 +58,11 @@ std::optional<TOptions> parseOptions(const QStringList& argv)
             positionalOnly = true;
         } else if (arg == QStringLiteral("--password-stdin")) {
             options.PasswordStdin = true;
-        } else if (arg == QStringLiteral("--store") && i + 1 < argv.size()) {
+        } else if (arg == QStringLiteral("--store")) {
+            if (i + 1 == argv.size() || argv[i + 1].isEmpty()) {
+                printError(QStringLiteral("--store needs a file name"));
+                return std::nullopt;
+            }
             options.StorePath = argv[++i];
         } else if (arg.startsWith(QStringLiteral("--store="))) {
             options.StorePath = arg.mid(8);
