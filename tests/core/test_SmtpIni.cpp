@@ -39,11 +39,11 @@ TEST_F(SettingsFileTest, NoFileKeepsTheDefaults)
 {
     LoadSmtpIni(m_tables);
     EXPECT_STREQ(s().smtpaddr, "");
-    EXPECT_EQ(s().smtpport, 25);
+    EXPECT_EQ(int32_t(s().smtpport), 25);
     EXPECT_STREQ(s().LocalEmailAddr, "");
     EXPECT_EQ(s().NeedAuth, 0);
-    EXPECT_EQ(s().WaitSeconds, 60);
-    EXPECT_EQ(s().MaxSendTries, 0);
+    EXPECT_EQ(int32_t(s().WaitSeconds), 60);
+    EXPECT_EQ(int32_t(s().MaxSendTries), 0);
     EXPECT_EQ(m_tables.UseSSL, 0);
     EXPECT_EQ(m_tables.StartTLS, 0);
     EXPECT_TRUE(m_tables.CAFile.isEmpty());
@@ -66,14 +66,14 @@ TEST_F(SettingsFileTest, EveryKeyOverridesTheTaskFile)
              "StartTLS=1\r\n"
              "CAFile=/etc/qorvane/证书.pem\r\n");
     EXPECT_STREQ(s().smtpaddr, "mail.example.cn");
-    EXPECT_EQ(s().smtpport, 587);
+    EXPECT_EQ(int32_t(s().smtpport), 587);
     EXPECT_STREQ(s().LocalEmailAddr, "station@example.cn");
     EXPECT_EQ(s().NeedAuth, 1);
     EXPECT_EQ(Gbk::fieldBytes(s().Username), Gbk::encode(QStringLiteral("值班员")));
     // ';' and '=' inside a value belong to it.
     EXPECT_STREQ(s().Password, "p;a=ss");
-    EXPECT_EQ(s().WaitSeconds, 30);
-    EXPECT_EQ(s().MaxSendTries, 3);
+    EXPECT_EQ(int32_t(s().WaitSeconds), 30);
+    EXPECT_EQ(int32_t(s().MaxSendTries), 3);
     EXPECT_EQ(m_tables.UseSSL, 1);
     EXPECT_EQ(m_tables.StartTLS, 1);
     EXPECT_EQ(m_tables.CAFile, QStringLiteral("/etc/qorvane/证书.pem"));
@@ -86,11 +86,11 @@ TEST_F(SettingsFileTest, MissingAndMalformedValuesKeepWhatWasThere)
     s().NeedAuth = 1;
     m_tables.UseSSL = 1;
     loadText("[SMTP]\nNeedAuth=yes\nSSL=true\nWaitSeconds=\n");
-    EXPECT_EQ(s().smtpport, 2525);
+    EXPECT_EQ(int32_t(s().smtpport), 2525);
     EXPECT_STREQ(s().smtpaddr, "old.host");
     EXPECT_EQ(s().NeedAuth, 1);
     EXPECT_EQ(m_tables.UseSSL, 1);
-    EXPECT_EQ(s().WaitSeconds, 60);
+    EXPECT_EQ(int32_t(s().WaitSeconds), 60);
 
     for (const char* bad : {"smtpport=",
              "smtpport=abc",
@@ -102,21 +102,21 @@ TEST_F(SettingsFileTest, MissingAndMalformedValuesKeepWhatWasThere)
              "smtpport=70000",
              "smtpport=-25"}) {
         loadText((std::string("[SMTP]\n") + bad + "\n").c_str());
-        EXPECT_EQ(s().smtpport, 2525) << bad;
+        EXPECT_EQ(int32_t(s().smtpport), 2525) << bad;
     }
     loadText("[SMTP]\nWaitSeconds=-5\n");
-    EXPECT_EQ(s().WaitSeconds, 60);
+    EXPECT_EQ(int32_t(s().WaitSeconds), 60);
 }
 
 TEST_F(SettingsFileTest, IntegersTakeHexAndSignsAndFlagsTakeAnyInteger)
 {
     loadText("[SMTP]\nsmtpport=0x1D\nWaitSeconds=$1e\nNeedAuth=2\nSSL=-1\n");
-    EXPECT_EQ(s().smtpport, 29);
-    EXPECT_EQ(s().WaitSeconds, 30);
+    EXPECT_EQ(int32_t(s().smtpport), 29);
+    EXPECT_EQ(int32_t(s().WaitSeconds), 30);
     EXPECT_EQ(s().NeedAuth, 1);
     EXPECT_EQ(m_tables.UseSSL, 1);
     loadText("[SMTP]\nsmtpport=+465\nNeedAuth=0\nSSL=0x0\n");
-    EXPECT_EQ(s().smtpport, 465);
+    EXPECT_EQ(int32_t(s().smtpport), 465);
     EXPECT_EQ(s().NeedAuth, 0);
     EXPECT_EQ(m_tables.UseSSL, 0);
 
@@ -153,7 +153,7 @@ TEST_F(SettingsFileTest, NamesIgnoreCaseAndBlanksAroundKeysAndValuesGo)
              "Username='quoted'\n"
              "LocalEmailAddr=\"only one quote\n");
     EXPECT_STREQ(s().smtpaddr, "mail.example.cn");
-    EXPECT_EQ(s().smtpport, 2525);
+    EXPECT_EQ(int32_t(s().smtpport), 2525);
     EXPECT_STREQ(s().Password, "  two blanks kept  ");
     EXPECT_STREQ(s().Username, "quoted");
     EXPECT_STREQ(s().LocalEmailAddr, "\"only one quote");
@@ -165,7 +165,7 @@ TEST_F(SettingsFileTest, OnlyTheFirstSmtpSectionAndFirstKeyCount)
              "[SMTP]\nsmtpaddr=first\nsmtpaddr=second\n; smtpport=1\n"
              "[SMTP]\nsmtpport=587\n");
     EXPECT_STREQ(s().smtpaddr, "first");
-    EXPECT_EQ(s().smtpport, 25);
+    EXPECT_EQ(int32_t(s().smtpport), 25);
 }
 
 TEST_F(SettingsFileTest, KeysOutsideTheSectionAndBrokenLinesAreIgnored)
@@ -177,7 +177,7 @@ TEST_F(SettingsFileTest, KeysOutsideTheSectionAndBrokenLinesAreIgnored)
              "[SMTP]trailing\n"
              "smtpport=26\n");
     EXPECT_STREQ(s().smtpaddr, "");
-    EXPECT_EQ(s().smtpport, 26);
+    EXPECT_EQ(int32_t(s().smtpport), 26);
 }
 
 TEST_F(SettingsFileTest, LongTextsAreCutAtACharacterBoundaryAndNeverOverrun)
@@ -187,7 +187,7 @@ TEST_F(SettingsFileTest, LongTextsAreCutAtACharacterBoundaryAndNeverOverrun)
     load("[SMTP]\nsmtpaddr=" + longAddr + "\nsmtpport=2626\nUsername=" + QByteArray(200, 'u') + "\n");
     EXPECT_EQ(Gbk::fieldBytes(s().smtpaddr), QByteArray(38, 'a'));
     EXPECT_EQ(s().smtpaddr[39], '\0');
-    EXPECT_EQ(s().smtpport, 2626);
+    EXPECT_EQ(int32_t(s().smtpport), 2626);
     EXPECT_EQ(Gbk::fieldBytes(s().Username), QByteArray(39, 'u'));
     EXPECT_EQ(s().Password[0], '\0');
 }
@@ -196,7 +196,7 @@ TEST_F(SettingsFileTest, LineEndsAndAUtf8ByteOrderMark)
 {
     load("[SMTP]\rsmtpaddr=cr.host\rsmtpport=2727");
     EXPECT_STREQ(s().smtpaddr, "cr.host");
-    EXPECT_EQ(s().smtpport, 2727);
+    EXPECT_EQ(int32_t(s().smtpport), 2727);
 
     // Saved as UTF-8 by an editor: read as UTF-8, held as GBK like every other text.
     load(QByteArray("\xEF\xBB\xBF[SMTP]\r\nUsername=") + QStringLiteral("值班员").toUtf8() + "\r\n");
