@@ -3,7 +3,8 @@
 // The settings file QorMail.ini and the profile-file reader that follows its value rules: section and key
 // names ignore case, a present text value is taken as it stands (empty clears), integers are decimal or
 // hexadecimal with "0x" or "$", booleans are integers (0 false, any other integer true), and anything else
-// leaves the current value.
+// leaves the current value. Blanks around names and values are dropped, one pair of enclosing quotes is taken
+// off a value, lines starting with ';' are comments; docs/settings-file.md has the whole set of rules.
 
 #include "QorsmailDef.h"
 
@@ -46,6 +47,7 @@ private:
 
 // Reads WorkDir + "QorMail.ini" over the current settings: smtpaddr, smtpport, LocalEmailAddr, NeedAuth,
 // Username, Password, WaitSeconds, SSL, then StartTLS and CAFile. A text longer than its field is cut at a
-// character boundary. Missing file: nothing changes.
+// character boundary. A port outside 1..65535 or a negative WaitSeconds is ignored like a malformed number.
+// Missing file: nothing changes.
 void LoadSmtpIni(TMailTables& tables);
 void LoadSmtpIniFrom(TMailTables& tables, const QString& path);
