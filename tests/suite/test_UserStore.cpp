@@ -548,3 +548,32 @@ TEST_F(ToolTest, AsksOnTheTerminalWithoutEcho)
     EXPECT_FALSE(seen.contains("tty-secret")) << "the password was echoed: " << seen.toStdString();
     EXPECT_EQ(VerifyUser(m_store, "carl", "tty-secret").Rights, QList<int32_t>{5});
 }
+
+TEST_F(ToolTest, WriterWaitsForTheLockAndLosesNoOtherChange)
+{
+    ASSERT_EQ(
+        run({QStringLiteral("--password-stdin"), QStringLiteral("add"), QStringLiteral("bob")}, "pw\n").ExitCode, 0);
+    std::optional<TWriteLock> lock(std::in_place, m_store); // another writer in the middle of its change
+    ASSERT_TRUE(lock->isLocked());
+    TLoadResult other = Load(m_store);
+
+    QProcess writer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QORVANE_WORKDIR"), m_workDir);
+    writer.setProcessEnvironment(env);
+    writer.start(QStringLiteral(QORSMAIL_BIN_DIR "/qorvane-user"),
+        {QStringLiteral("--password-stdin"), QStringLiteral("add"), QStringLiteral("carl")});
+    writer.write("pw\n");
+    writer.closeWriteChannel();
+    EXPECT_FALSE(writer.waitForFinished(1500)) << "the writer did not wait for the lock";
+
+    other.Table.Users.append({QStringLiteral("dave"), SomeHash, {1}});
+    ASSERT_EQ(SaveAtomic(m_store, other.Table), QString());
+    lock.reset();
+    ASSERT_TRUE(writer.waitForFinished(20000));
+    EXPECT_EQ(writer.exitCode(), 0) << writer.readAllStandardError().toStdString();
+    const TLoadResult after = Load(m_store);
+    EXPECT_GE(after.Table.indexOf(QStringLiteral("bob")), 0);
+    EXPECT_GE(after.Table.indexOf(QStringLiteral("carl")), 0);
+    EXPECT_GE(after.Table.indexOf(QStringLiteral("dave")), 0);
+}
