@@ -141,14 +141,14 @@ int32_t TDebugClass::WriteLine(const QString& text)
     if (!m_active) {
         return -1;
     }
-    if (text.isEmpty() || m_handle <= 0) {
+    if (text.isEmpty()) {
         return 0;
     }
     QByteArray line = Gbk::encode(text);
     line.append("\r\n", 2);
 
     const std::lock_guard<std::mutex> turn(m_writeMutex);
-    if (!followPath()) {
+    if (m_handle <= 0 || !followPath()) {
         return 0;
     }
     FileLock lock(m_handle);
