@@ -4,6 +4,7 @@
 #include "LoginDlg.h"
 #include "UserVerify.h"
 
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <cstring>
@@ -60,16 +61,27 @@ extern "C" int32_t UGT_Initialize(int32_t mode, const char* storePath)
     if (mode != UGT_MODE_CLIENT) {
         return UGT_ERR_ARGUMENT;
     }
-    // A caller's path is GBK like every text of the suite (the working directory it was built from is GBK).
-    QString path;
+    QStringList candidates;
     if (storePath && *storePath) {
-        path = Gbk::decode(storePath, std::strlen(storePath));
+        // A path is file-system bytes to most callers, but GBK to those that built it from the suite's GBK
+        // working directory; the two differ only for non-ASCII paths, so try both.
+        const QByteArray bytes(storePath);
+        candidates.append(QFile::decodeName(bytes));
+        if (const QString gbk = Gbk::decode(bytes); gbk != candidates.first()) {
+            candidates.append(gbk);
+        }
     } else if (const QString workDir = UserStore::SuiteWorkDir(); !workDir.isEmpty()) {
-        path = UserStore::StorePathIn(workDir);
+        candidates.append(UserStore::StorePathIn(workDir));
     } else {
         return UGT_ERR_STORE_MISSING; // no working directory known: never fall back to the current directory
     }
-    const int32_t code = storeCode(UserStore::Load(path).Status);
+    QString path = candidates.first();
+    UserStore::LoadStatus status = UserStore::Load(path).Status;
+    if (status == UserStore::LoadStatus::Missing && candidates.size() > 1) {
+        path = candidates.last();
+        status = UserStore::Load(path).Status;
+    }
+    const int32_t code = storeCode(status);
     if (code == UGT_OK) {
         gate.Ready = true;
         gate.StorePath = path;

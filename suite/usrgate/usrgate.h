@@ -29,8 +29,9 @@ extern "C" {
 
 #define UGT_MODE_CLIENT 2 /* the only mode: a client program checks a user on this computer */
 
-/* Opens the user store at storePath (GBK; NULL or "" = CfgCache/Client/client_zqv.cfg.cah in the suite's working
- * directory). 0 = ready: the store exists, is readable and well-formed. The store is never created or changed. */
+/* Opens the user store at storePath (file-system bytes, or GBK; NULL or "" = CfgCache/Client/client_zqv.cfg.cah in
+ * the suite's working directory). 0 = ready: the store exists, is readable and well-formed. The store is never created
+ * or changed. */
 int32_t UGT_Initialize(int32_t mode, const char* storePath);
 
 /* Shows the suite's login dialog modally. 0 = credentials entered: userName and password hold them (GBK,

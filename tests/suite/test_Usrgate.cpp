@@ -97,6 +97,22 @@ TEST_F(UsrgateTest, InitializeIsReadyOnlyForAWellFormedStore)
     EXPECT_EQ(storeBytes(), damaged);
 }
 
+TEST_F(UsrgateTest, NonAsciiStorePathWorksAsFileSystemBytesAndAsGbk)
+{
+    const QString path = m_workDir + QStringLiteral("用户/client_zqv.cfg.cah");
+    UserStore::TUserTable table;
+    table.Users.append({QStringLiteral("bob"), *UserStore::HashPassword("pw"), {12}});
+    ASSERT_EQ(UserStore::SaveAtomic(path, table), QString());
+    int32_t rights[4] = {};
+    int32_t count = 4;
+    EXPECT_EQ(Initialize(UGT_MODE_CLIENT, QFile::encodeName(path).constData()), UGT_OK);
+    EXPECT_EQ(Verify("bob", "pw", nullptr, rights, &count), UGT_OK);
+    EXPECT_EQ(Initialize(UGT_MODE_CLIENT, Gbk::encode(path).constData()), UGT_OK);
+    count = 4;
+    EXPECT_EQ(Verify("bob", "pw", nullptr, rights, &count), UGT_OK);
+    EXPECT_EQ(rights[0], 12);
+}
+
 TEST_F(UsrgateTest, InitializeWithoutPathUsesTheWorkingDirectory)
 {
     const QByteArray saved = qgetenv("QORVANE_WORKDIR");
