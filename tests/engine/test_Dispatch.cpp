@@ -3,11 +3,15 @@
 #include "GbkCodec.h"
 #include "QorsmailFunc.h"
 #include "QorsmailMain.h"
+#include "SmtpSession.h"
+#include "SmtpTestServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -378,4 +382,101 @@ TEST_F(DispatchTest, TablesChangedDuringASendAreHandledByTaskIdentity)
     EXPECT_EQ(m_tables.EventTasks.state(0).State, 0);
     EXPECT_EQ(m_tables.EventTasks.state(0).RetryCount, 0);
     EXPECT_EQ(m_panel, QStringList{U("发送事件邮件\" 周报 \" 成功！")});
+}
+
+namespace {
+
+// The send loop over the real session against the local test server in one of its fault modes.
+class DispatchFaultTest : public DispatchTest
+{
+protected:
+    void useRealSession(const QString& mode)
+    {
+        ASSERT_TRUE(m_server.start(mode)) << m_server.error().toStdString();
+        auto session = std::make_unique<TCurlSmtpSession>();
+        session->setTimeouts(1000, 1, 5);
+        m_main->setSmtpSession(std::move(session));
+        Gbk::storeFieldBytes(m_tables.SmtpSettings.smtpaddr, "127.0.0.1");
+        m_tables.SmtpSettings.smtpport = m_server.port();
+        m_tables.SmtpSettings.MaxSendTries = 3;
+        m_tables.SmtpSettings.WaitSeconds = 60;
+        m_main->ApplySmtpSettings();
+        addMarkedEvent(U("日报"));
+    }
+
+    // Three failed attempts at 0, 60 and 120 s: three error lines (each with the subject), then the give-up line.
+    void expectGivenUpAfterThreeAttempts(const QString& errorPart)
+    {
+        for (int at : {0, 59, 60, 119, 120, 180}) {
+            passAt(at);
+        }
+        ASSERT_EQ(m_panel.size(), 4) << m_panel.join(QLatin1Char('\n')).toStdString();
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_TRUE(m_panel[k].contains(errorPart)) << m_panel[k].toStdString();
+            EXPECT_TRUE(m_panel[k].contains(U("——日报(2024-7-3 14:"))) << m_panel[k].toStdString();
+        }
+        EXPECT_EQ(m_panel[3], GivenUp);
+        EXPECT_EQ(m_tables.EventTasks.state(0).State, 0);
+        EXPECT_TRUE(m_server.mails().isEmpty());
+    }
+
+    SmtpTest::SmtpTestServer m_server;
+};
+
+} // namespace
+
+TEST_F(DispatchFaultTest, LoginRefused)
+{
+    useRealSession(QStringLiteral("auth"));
+    m_tables.SmtpSettings.NeedAuth = 1;
+    Gbk::storeFieldBytes(m_tables.SmtpSettings.Username, "scada");
+    Gbk::storeFieldBytes(m_tables.SmtpSettings.Password, "wrong");
+    m_main->ApplySmtpSettings();
+    expectGivenUpAfterThreeAttempts(QStringLiteral("535"));
+}
+
+TEST_F(DispatchFaultTest, ConnectionRefused)
+{
+    useRealSession(QStringLiteral("plain"));
+    m_server.stop();
+    expectGivenUpAfterThreeAttempts(QString());
+}
+
+TEST_F(DispatchFaultTest, ConnectionDroppedInData)
+{
+    useRealSession(QStringLiteral("drop-data"));
+    expectGivenUpAfterThreeAttempts(QString());
+}
+
+TEST_F(DispatchFaultTest, SilentServerTimesOutAndTheLoopStaysResponsive)
+{
+    useRealSession(QStringLiteral("silent"));
+    m_tables.SmtpSettings.MaxSendTries = 1;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    passAt(0);
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_LT(elapsed, 5000);
+    EXPECT_GT(ticks, static_cast<int>(elapsed / 10 / 2));
+    ASSERT_EQ(m_panel.size(), 2) << m_panel.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_panel[1], GivenUp);
+}
+
+TEST_F(DispatchFaultTest, OneRefusedRecipientIsLoggedAndTheMailSent)
+{
+    useRealSession(QStringLiteral("plain"));
+    TEventMailTask& task = m_tables.EventTasks.task(0);
+    task.ReceiverCount = 2;
+    Gbk::storeFieldBytes(task.Receivers[1].Addr, "reject-me@example.cn");
+    passAt(0);
+    ASSERT_EQ(m_panel.size(), 2) << m_panel.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_panel[0].contains(QStringLiteral("reject-me@example.cn")));
+    EXPECT_TRUE(m_panel[0].contains(QStringLiteral("550")));
+    EXPECT_EQ(m_panel[1], Sent);
+    EXPECT_TRUE(m_server.waitForMails(1));
+    EXPECT_EQ(m_tables.EventTasks.state(0).State, 0);
 }
