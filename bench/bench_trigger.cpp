@@ -1,0 +1,157 @@
+// The worst trigger tick: 4999 new events and 100 idle event tasks, each with its own 2-to-4-character Chinese
+// keyword that no event holds, and types and levels that pass, so every task has to look at every event.
+// Beside it: reading the batch alone, copying the 4999 texts once (the floor), and the plain scan of
+// EventMatches over every task and event.
+
+#include "EventTrigger.h"
+#include "GbkCodec.h"
+#include "TempWorkDir.h"
+
+#include <QStringList>
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int BatchSize = 4999;
+constexpr int TaskCount = 100;
+
+const char16_t* const Devices[] = {
+    u"1号主变", u"2号主变", u"10kV I段母线", u"35kV 进线一", u"1#电容器组", u"3#馈线", u"站用变", u"直流屏"};
+const char16_t* const Happenings[] = {u"电流越上限动作，当前值 %1 A",
+    u"断路器跳闸",
+    u"保护装置自检正常",
+    u"遥控分闸执行成功",
+    u"通信中断",
+    u"差动保护动作，差流 %1 A",
+    u"电压恢复正常（上位机判定），%1 kV",
+    u"定值区切换至 %1 区"};
+const char16_t KeywordChars[] = u"甲乙丙丁戊己庚辛壬癸子丑寅卯辰巳午未申酉戌亥春夏秋冬东南西北金木水火土";
+
+QString eventText(int i)
+{
+    QString what = QString::fromUtf16(Happenings[i % 8]);
+    what.replace(QLatin1String("%1"), QString::number(i * 37 % 1000));
+    return QString::fromUtf16(Devices[i / 8 % 8]) + QLatin1Char(' ') + what;
+}
+
+struct TWorstTick
+{
+    TTempWorkDir dir;
+    TQorsLog2Library log;
+    TMailTables tables;
+    std::unique_ptr<TTriggerState> state = std::make_unique<TTriggerState>();
+
+    TWorstTick()
+    {
+        for (int i = 0; i < BatchSize; ++i) {
+            PostEvent(1 + i % 16, i % 4, Gbk::encode(eventText(i)).constData(), nullptr);
+        }
+        const int charCount = int(std::size(KeywordChars)) - 1;
+        for (int t = 0; tables.EventTaskCount() < TaskCount; ++t) {
+            QString keyword;
+            const int length = 2 + t % 3;
+            for (int k = 0; k < length; ++k) {
+                keyword += QChar(KeywordChars[(t * 7 + k * 13 + t / charCount) % charCount]);
+            }
+            TEventMailTask task{};
+            task.LevelMask = 15;
+            task.TypeCount = 17;
+            for (int k = 0; k < 17; ++k) {
+                task.Types[k] = int16_t(k < 16 ? k + 1 : 20);
+            }
+            Gbk::storeField(task.Keyword, keyword);
+            tables.EventTasks.append(task);
+        }
+    }
+    void rewind()
+    {
+        state->ReadPos = 0;
+        state->WritePos = 0;
+    }
+};
+
+TWorstTick& worstTick()
+{
+    static TWorstTick w;
+    return w;
+}
+
+const SYSTEMTIME Now = MakeSystemTime(2026, 3, 14, 9, 26, 53);
+
+void BM_WorstTick(benchmark::State& st)
+{
+    TWorstTick& w = worstTick();
+    for (auto _ : st) {
+        w.rewind();
+        RunEventStep(w.tables, *w.state, w.log, Now);
+        benchmark::DoNotOptimize(w.state->ReadPos);
+    }
+    // No keyword is in any text: every task stays idle, so the work was the whole scan.
+    for (int i = 0; i < TaskCount; ++i) {
+        if (w.tables.EventTasks.state(i).State != 0) {
+            st.SkipWithError("a task was marked");
+        }
+    }
+    st.counters["events"] = BatchSize;
+    st.counters["tasks"] = TaskCount;
+}
+BENCHMARK(BM_WorstTick)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+void BM_ReadBatchOnly(benchmark::State& st)
+{
+    TWorstTick& w = worstTick();
+    for (auto _ : st) {
+        int32_t end = 0;
+        int32_t start = 0;
+        int32_t count = BatchSize;
+        w.log.ReadEvents(end, start, count, EventRingSize, w.state->EventBuffer.data());
+        benchmark::DoNotOptimize(w.state->EventBuffer.data());
+    }
+}
+BENCHMARK(BM_ReadBatchOnly)->Unit(benchmark::kMillisecond);
+
+void BM_CopyTextsOnce(benchmark::State& st)
+{
+    TWorstTick& w = worstTick();
+    w.rewind();
+    RunEventStep(w.tables, *w.state, w.log, Now);
+    std::vector<char> out(size_t(BatchSize) * 256);
+    for (auto _ : st) {
+        char* p = out.data();
+        for (int n = 0; n < BatchSize; ++n) {
+            const char* text = w.state->EventBuffer[size_t(n)].EventText;
+            const size_t len = strnlen(text, 256);
+            memcpy(p, text, len);
+            p += len;
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_CopyTextsOnce)->Unit(benchmark::kMicrosecond);
+
+void BM_PlainScan(benchmark::State& st)
+{
+    TWorstTick& w = worstTick();
+    w.rewind();
+    RunEventStep(w.tables, *w.state, w.log, Now);
+    for (auto _ : st) {
+        int marks = 0;
+        for (int i = 0; i < TaskCount; ++i) {
+            for (int n = 0; n < BatchSize; ++n) {
+                if (EventMatches(w.state->EventBuffer[size_t(n)], w.tables.EventTasks.task(i))) {
+                    ++marks;
+                    break;
+                }
+            }
+        }
+        benchmark::DoNotOptimize(marks);
+    }
+}
+BENCHMARK(BM_PlainScan)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
