@@ -5,18 +5,15 @@
 #include "QorsmailMainForm.h"
 #include "SingleInstance.h"
 #include "Station.h"
+#include "StationLog.h"
 #include "mlogcomm2.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-
-// "qormail: main window shown" on stderr when QT_LOGGING_RULES enables it (the start-up benchmark waits for it).
-Q_LOGGING_CATEGORY(lcStartup, "qorsmail.startup", QtWarningMsg)
 
 namespace {
 
@@ -85,7 +82,7 @@ int main(int argc, char* argv[])
     options.instance = &instance;
     options.onWindow = [](TQorsmailMainForm* window) { g_window = window; };
     options.onShown = [](TQorsmailMainForm& window) {
-        QTimer::singleShot(0, &window, [] { qCInfo(lcStartup, "qormail: main window shown"); });
+        QTimer::singleShot(0, &window, [] { qCInfo(lcStation, "qormail: main window shown"); });
     };
     return RunStation(log, clock, options);
 }

@@ -5,6 +5,7 @@
 #include "MLEngine.h"
 #include "MessageBoxes.h"
 #include "QorsmailMain.h"
+#include "StationLog.h"
 #include "WaitDlg.h"
 #include "ui_QorsmailMainForm.h"
 
@@ -214,6 +215,7 @@ bool TQorsmailMainForm::hidesToTray() const
 
 void TQorsmailMainForm::restoreWindow()
 {
+    qCInfo(lcStation, "qormail: window restored");
     if (isMinimized()) {
         showNormal();
     } else {

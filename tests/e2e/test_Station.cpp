@@ -1,0 +1,194 @@
+// The real station end to end: events posted with qorslog arrive as one event mail, a report due at a chosen
+// time (faketime) arrives with its file, the debug log tells the story, and only one station runs per user.
+
+#include "GbkCodec.h"
+#include "LangTexts.h"
+#include "QorsmailFunc.h"
+#include "SmtpTestServer.h"
+#include "StationProcess.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString text(const LangText::Entry& entry)
+{
+    return QString::fromUtf8(entry.Default);
+}
+
+QByteArray fromBase64(const QJsonValue& value)
+{
+    return QByteArray::fromBase64(value.toString().toLatin1());
+}
+
+class Station : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_workDir = m_dir.path() + QLatin1Char('/');
+        QDir().mkpath(m_workDir + QStringLiteral("CfgCache"));
+        SetTaskDefaults(m_tables);
+        Gbk::storeField(m_tables.SmtpSettings.LocalEmailAddr, QStringLiteral("station@example.cn"));
+        m_tables.SmtpSettings.MaxSendTries = 1;
+    }
+
+    void addEventTask(const QString& title, int waitSec)
+    {
+        TEventMailTask task{};
+        task.LevelMask = -1;
+        task.WaitSec = waitSec;
+        task.ReceiverCount = 1;
+        Gbk::storeField(task.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
+        Gbk::storeField(task.Title, title);
+        m_tables.EventTasks.append(task);
+    }
+
+    // Writes the task file and a settings file pointing at the test server.
+    void writeFiles(int port)
+    {
+        QFile cfg(m_workDir + QStringLiteral("CfgCache/qorsmail.cfg"));
+        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+        cfg.write(TaskFileBytes(m_tables));
+        cfg.close();
+        QFile ini(m_workDir + QStringLiteral("QorMail.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[SMTP]\r\nsmtpaddr=127.0.0.1\r\nsmtpport=" + QByteArray::number(port) + "\r\n");
+    }
+
+    TStationLock m_lock;
+    QTemporaryDir m_dir;
+    QString m_workDir;
+    TMailTables m_tables;
+    SmtpTest::SmtpTestServer m_server;
+};
+
+TEST_F(Station, PostedEventsArriveAsOneEventMailAndTheLogTellsIt)
+{
+    ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
+    addEventTask(QStringLiteral("事故报告"), 1);
+    writeFiles(m_server.port());
+    TStation station(m_workDir);
+    station.start();
+    ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
+
+    ASSERT_TRUE(runTool(m_workDir,
+        QStringLiteral("qorslog"),
+        {QStringLiteral("post"),
+            QStringLiteral("--type"),
+            QStringLiteral("3"),
+            QStringLiteral("--level"),
+            QStringLiteral("1"),
+            QStringLiteral("--time"),
+            QStringLiteral("2026-03-05 07:04:09.120"),
+            QStringLiteral("1号主变差动保护动作")}));
+    ASSERT_TRUE(runTool(m_workDir,
+        QStringLiteral("qorslog"),
+        {QStringLiteral("post"),
+            QStringLiteral("--type"),
+            QStringLiteral("4"),
+            QStringLiteral("--level"),
+            QStringLiteral("2"),
+            QStringLiteral("--time"),
+            QStringLiteral("2026-03-05 17:40:00.005"),
+            QStringLiteral("2号开关分闸")}));
+    ASSERT_TRUE(m_server.waitForMails(1, 15000)) << station.output().toStdString();
+
+    const QJsonObject mail = SmtpTest::checkMail(m_server.mails().first());
+    ASSERT_FALSE(mail.contains(QStringLiteral("error"))) << mail[QStringLiteral("error")].toString().toStdString();
+    const QRegularExpression subject(
+        QStringLiteral("^事故报告\\(\\d{4}-\\d{1,2}-\\d{1,2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\)$"));
+    EXPECT_TRUE(subject.match(mail[QStringLiteral("subject")].toString()).hasMatch())
+        << mail[QStringLiteral("subject")].toString().toStdString();
+    const QJsonArray texts = mail[QStringLiteral("texts")].toArray();
+    ASSERT_EQ(texts.size(), 1);
+    const QString body = Gbk::decode(fromBase64(texts[0].toObject()[QStringLiteral("bytes_b64")]));
+    EXPECT_EQ(body,
+        QStringLiteral("2026-3-5- 7:4:9.120  1号主变差动保护动作\r\n"
+                       "2026-3-5- 17:40:0.5  2号开关分闸\r\n"));
+
+    const QString sentLine = text(LangText::QorsmailMain_Str::Str24) + QStringLiteral("\" 事故报告 \"")
+        + text(LangText::QorsmailMain_Str::Str25);
+    ASSERT_TRUE(waitForDebugLine(m_workDir, sentLine));
+    EXPECT_EQ(station.terminate(), 0);
+    const QString log = readDebugLog(m_workDir);
+    const qsizetype start = log.indexOf(text(LangText::QorsmailMain_Str::Str0));
+    const qsizetype sent = log.indexOf(sentLine);
+    const qsizetype stop = log.indexOf(text(LangText::QorsmailMain_Str::Str2));
+    EXPECT_GE(start, 0);
+    EXPECT_GT(sent, start);
+    EXPECT_GT(stop, sent) << log.toStdString();
+    EXPECT_EQ(m_server.mails().size(), 1);
+}
+
+TEST_F(Station, AReportDueAtItsTimeArrivesWithItsFile)
+{
+    ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
+    QDir().mkpath(m_workDir + QStringLiteral("Reports"));
+    QFile report(m_workDir + QStringLiteral("Reports/日报20260305.csv"));
+    ASSERT_TRUE(report.open(QIODevice::WriteOnly));
+    report.write("时间,有功功率\r\n08:00,1520\r\n");
+    report.close();
+
+    TReportMailTask task{};
+    task.SendType = 1;
+    task.SendTime.wHour = 8;
+    task.SendTime.wMinute = 30;
+    task.FileCount = 1;
+    Gbk::storeField(task.Files[0], m_workDir + QStringLiteral("Reports/日报.csv"));
+    task.ReceiverCount = 1;
+    Gbk::storeField(task.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
+    Gbk::storeField(task.Title, QStringLiteral("日报"));
+    m_tables.ReportTasks.append(task);
+    writeFiles(m_server.port());
+
+    // A daily report for 08:30 is due at the first trigger tick between 08:31:11 and 08:31:30.
+    TStation station(m_workDir);
+    station.start(QStringLiteral("2026-03-05 08:31:08"));
+    ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
+    ASSERT_TRUE(m_server.waitForMails(1, 15000)) << station.output().toStdString();
+    const QJsonObject mail = SmtpTest::checkMail(m_server.mails().first());
+    EXPECT_TRUE(mail[QStringLiteral("subject")].toString().startsWith(QStringLiteral("日报(2026-3-5 08:31:")))
+        << mail[QStringLiteral("subject")].toString().toStdString();
+    const QJsonArray attachments = mail[QStringLiteral("attachments")].toArray();
+    ASSERT_EQ(attachments.size(), 1);
+    EXPECT_EQ(attachments[0].toObject()[QStringLiteral("filename")].toString(), QStringLiteral("日报20260305.csv"));
+    EXPECT_EQ(fromBase64(attachments[0].toObject()[QStringLiteral("bytes_b64")]),
+        QByteArray("时间,有功功率\r\n08:00,1520\r\n"));
+    EXPECT_TRUE(waitForDebugLine(m_workDir,
+        text(LangText::QorsmailMain_Str::Str27) + QStringLiteral("\" 日报 \" ")
+            + text(LangText::QorsmailMain_Str::Str25)));
+    EXPECT_EQ(station.terminate(), 0);
+}
+
+TEST_F(Station, ASecondStartRaisesTheFirstAndACrashNeverBlocksTheNext)
+{
+    writeFiles(25);
+    TStation first(m_workDir);
+    first.start();
+    ASSERT_TRUE(first.waitForWindow()) << first.output().toStdString();
+
+    TStation second(m_workDir);
+    second.start();
+    EXPECT_EQ(second.waitForExit(), 0);
+    EXPECT_FALSE(second.output().contains("main window shown"));
+    EXPECT_TRUE(first.waitForOutput("qormail: window restored")) << first.output().toStdString();
+    // The second start left the event-log library and the debug log alone.
+    EXPECT_EQ(readDebugLog(m_workDir).count(text(LangText::QorsmailMain_Str::Str0)), 1);
+
+    ::kill(static_cast<pid_t>(first.pid()), SIGKILL);
+    first.waitForExit();
+    TStation third(m_workDir);
+    third.start();
+    EXPECT_TRUE(third.waitForWindow()) << third.output().toStdString();
+    EXPECT_EQ(third.terminate(), 0);
+    EXPECT_TRUE(readDebugLog(m_workDir).endsWith(text(LangText::QorsmailMain_Str::Str2) + QStringLiteral("\r\n"))
+        || readDebugLog(m_workDir).endsWith(text(LangText::QorsmailMain_Str::Str2)));
+}
+
+} // namespace

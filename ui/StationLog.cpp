@@ -1,0 +1,3 @@
+#include "StationLog.h"
+
+Q_LOGGING_CATEGORY(lcStation, "qorsmail.station", QtWarningMsg)
