@@ -249,7 +249,8 @@ QByteArray Serialize(const TUserTable& table)
 TLoadResult Load(const QString& path)
 {
     TLoadResult result;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO in the store's place must not hang the caller; it is refused below as no regular file.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         result.Status = errno == ENOENT ? LoadStatus::Missing : LoadStatus::Unreadable;
         result.Error = errnoText(errno);

@@ -255,6 +255,11 @@ TEST_F(StoreTest, StoreThatCannotBeUsedIsNotReadyAndLeftUntouched)
     EXPECT_EQ(Load(folder).Status, LoadStatus::Unreadable);
     EXPECT_EQ(VerifyUser(folder, "bob", "pw").Status, VerifyStatus::NotReady);
     EXPECT_TRUE(QFileInfo(folder).isDir());
+
+    // A FIFO: refused at once instead of waiting for a writer that never comes.
+    const QString fifo = m_workDir + QStringLiteral("fifo.cah");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(Load(fifo).Status, LoadStatus::Unreadable);
 }
 
 TEST_F(StoreTest, StoreWithoutReadPermissionIsUnreadable)
