@@ -131,6 +131,21 @@ TEST(EventRingFile, WrongSizeOrMagicIsRefusedAndKept)
     EXPECT_EQ(InitLogLibrary(), QORSLOG_ERR_RING_FORMAT);
     EXPECT_EQ(fileBytes(dir.ringPath()), bad);
     EXPECT_NE(QString::fromUtf8(GetErrorTextUtf8(QORSLOG_ERR_RING_FORMAT)).indexOf(QStringLiteral("大小")), -1);
+
+    // A ring of this library with a damaged header: another version, or a write position outside the ring.
+    ASSERT_TRUE(QFile::remove(dir.ringPath()));
+    ASSERT_EQ(InitLogLibrary(), 0);
+    ExitLogLibrary();
+    const QByteArray good = fileBytes(dir.ringPath());
+    for (const auto& [offset, value] : {std::pair{8, 2u}, std::pair{12, 940u}, std::pair{24, 5000u}}) {
+        QByteArray damaged = good;
+        memcpy(damaged.data() + offset, &value, 4);
+        ASSERT_TRUE(small.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        small.write(damaged);
+        small.close();
+        EXPECT_EQ(InitLogLibrary(), QORSLOG_ERR_RING_FORMAT) << offset;
+        EXPECT_EQ(fileBytes(dir.ringPath()), damaged) << offset;
+    }
 }
 
 TEST(EventRingFile, EventsSurviveExitAndInitAndTheCountRuns)
@@ -366,6 +381,38 @@ TEST(EventRingTime, OtherValuesAreLengths)
     EXPECT_EQ(back.wYear, 2000);
     EXPECT_EQ(back.wMonth, 3);
     EXPECT_EQ(back.wDayOfWeek, 3);
+}
+
+// A writer that died in the middle of a record left the position's counter odd: readers do not wait for it
+// forever and never deliver the half-written record; the next write of that position repairs it.
+TEST(EventRingFile, ARecordLeftHalfWrittenIsDeliveredBlankAndRepaired)
+{
+    TTempWorkDir dir;
+    ASSERT_EQ(dir.initResult(), 0);
+    ASSERT_EQ(ringcheck::post(0), 0);
+    ASSERT_EQ(ringcheck::post(1), 1);
+    {
+        QFile ring(dir.ringPath());
+        ASSERT_TRUE(ring.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(ring.seek(64 + 1 * 4)); // counter of position 1
+        const uint32_t odd = 5;
+        ASSERT_EQ(ring.write(reinterpret_cast<const char*>(&odd), 4), 4);
+        ASSERT_TRUE(ring.seek(20480 + 941 + 557)); // and garbage in its text
+        ASSERT_EQ(ring.write("half"), 4);
+    }
+    const EventRecord blank = readOne(1);
+    EXPECT_EQ(blank.EventText[0], '\0');
+    EXPECT_EQ(blank.EventType, 0);
+    uint32_t seq = 0;
+    EXPECT_TRUE(ringcheck::isWhole(readOne(0), &seq));
+
+    // Wrap round to position 1 again and write it: whole again.
+    for (uint32_t i = 2; i < 5001; ++i) {
+        ASSERT_GE(ringcheck::post(i), 0);
+    }
+    ASSERT_EQ(ringcheck::post(5001), 1);
+    ASSERT_TRUE(ringcheck::isWhole(readOne(1), &seq));
+    EXPECT_EQ(seq, 5001u);
 }
 
 // ---- other processes ----
