@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QSysInfo>
+#include <algorithm>
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
@@ -86,6 +88,20 @@ struct TEasy
 bool hasLineBreakOrNul(const QByteArray& text)
 {
     return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
+
+// This machine's name for EHLO, when it is a plain host name.
+QByteArray heloName()
+{
+    static const QByteArray name = [] {
+        const QByteArray n = QSysInfo::machineHostName().toLatin1();
+        const bool plain = !n.isEmpty() && n.size() <= 253 && std::all_of(n.begin(), n.end(), [](char ch) {
+            return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '-'
+                || ch == '.';
+        });
+        return plain ? n : QByteArray();
+    }();
+    return name;
 }
 
 TSmtpResult failure(const QString& text)
@@ -186,8 +202,9 @@ TSmtpResult TCurlSmtpSession::perform(const TExchangeOptions& options, const TOu
     if (host.contains(':') && !host.startsWith('[')) {
         host = '[' + host + ']'; // an IPv6 address
     }
-    const QByteArray url =
-        (c.tls == TSmtpTls::Implicit ? "smtps://" : "smtp://") + host + ':' + QByteArray::number(c.port);
+    // The URL's path is the name curl gives in EHLO; without one it would say "localhost".
+    const QByteArray url = (c.tls == TSmtpTls::Implicit ? "smtps://" : "smtp://") + host + ':'
+        + QByteArray::number(c.port) + '/' + heloName();
     const QByteArray from = '<' + mail.from + '>';
     const QByteArray caFile = QFile::encodeName(c.caFile);
     const QByteArray caPath = QFile::encodeName(options.systemCaPath);

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <arpa/inet.h>
@@ -137,6 +138,7 @@ TEST_F(SmtpSessionTest, BodyAndAttachmentsArriveByteForByte)
     EXPECT_LE(m["max_line"].toInt(), 998);
     EXPECT_EQ(m["bare_lf"].toInt(), 0);
     EXPECT_EQ(m["envelope"].toObject()["mail_from"].toString(), QStringLiteral("station@plant.example.cn"));
+    EXPECT_EQ(m["envelope"].toObject()["helo"].toString(), QSysInfo::machineHostName());
 }
 
 TEST_F(SmtpSessionTest, StartTlsAndImplicitTlsWithLogin)

@@ -58,6 +58,7 @@ class Handler:
             "authenticated": bool(session.authenticated),
             "auth_mechanism": getattr(session, "test_mechanism", None),
             "tls_version": sslobj.version() if sslobj else None,
+            "helo": session.host_name,
         }
         with open(base + ".json", "w") as f:
             json.dump(meta, f)
