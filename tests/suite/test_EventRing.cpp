@@ -184,10 +184,10 @@ TEST(EventRingPost, ArgumentsAreCheckedAndFieldsStored)
     const QByteArray text = Gbk::encode(QStringLiteral("1号主变 差动保护动作"));
     ASSERT_EQ(PostEvent(-42, 0x7FFF, text.constData(), &t), 0);
     const EventRecord r = readOne(0);
-    EXPECT_EQ(r.EventType, -42);
-    EXPECT_EQ(r.EventLevel, 0x7FFF);
-    EXPECT_EQ(r.EventTime, SecondsFromSystemTime(t));
-    EXPECT_EQ(r.EventMsec, 765u);
+    EXPECT_EQ(+r.EventType, -42);
+    EXPECT_EQ(+r.EventLevel, 0x7FFF);
+    EXPECT_EQ(+r.EventTime, SecondsFromSystemTime(t));
+    EXPECT_EQ(+r.EventMsec, 765u);
     EXPECT_EQ(QByteArray(r.EventText), text);
     const uint8_t* raw = reinterpret_cast<const uint8_t*>(&r);
     for (size_t i : {0u, 3u, 20u, 556u, 813u, 940u}) {
@@ -207,9 +207,9 @@ TEST(EventRingPost, ArgumentsAreCheckedAndFieldsStored)
             makeTime(x.tm_year + 1900, x.tm_mon + 1, x.tm_mday, x.tm_hour, x.tm_min, x.tm_sec));
     };
     const EventRecord now = readOne(1);
-    EXPECT_GE(now.EventTime, secs(lb));
-    EXPECT_LE(now.EventTime, secs(la));
-    EXPECT_LT(now.EventMsec, 1000u);
+    EXPECT_GE(+now.EventTime, secs(lb));
+    EXPECT_LE(+now.EventTime, secs(la));
+    EXPECT_LT(+now.EventMsec, 1000u);
 }
 
 TEST(EventRingPost, TextIsCutAtACharacterBoundary)
@@ -402,7 +402,7 @@ TEST(EventRingFile, ARecordLeftHalfWrittenIsDeliveredBlankAndRepaired)
     }
     const EventRecord blank = readOne(1);
     EXPECT_EQ(blank.EventText[0], '\0');
-    EXPECT_EQ(blank.EventType, 0);
+    EXPECT_EQ(+blank.EventType, 0);
     uint32_t seq = 0;
     EXPECT_TRUE(ringcheck::isWhole(readOne(0), &seq));
 

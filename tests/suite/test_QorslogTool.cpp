@@ -65,9 +65,9 @@ TEST(QorslogTool, PostStoresGbkAndDumpShowsUtf8Lines)
     ASSERT_EQ(InitLogLibrary(), 0);
     const auto events = readRing(0, 2);
     EXPECT_EQ(QByteArray(events[0].EventText), Gbk::encode(text));
-    EXPECT_EQ(events[0].EventType, 20);
-    EXPECT_EQ(events[0].EventLevel, 1);
-    EXPECT_EQ(events[0].EventMsec, 589u);
+    EXPECT_EQ(+events[0].EventType, 20);
+    EXPECT_EQ(+events[0].EventLevel, 1);
+    EXPECT_EQ(+events[0].EventMsec, 589u);
     QorvaneSystemTime t{};
     t.wYear = 2026;
     t.wMonth = 3;
@@ -75,8 +75,8 @@ TEST(QorslogTool, PostStoresGbkAndDumpShowsUtf8Lines)
     t.wHour = 9;
     t.wMinute = 26;
     t.wSecond = 53;
-    EXPECT_EQ(events[0].EventTime, SecondsFromSystemTime(t));
-    EXPECT_EQ(events[1].EventType, -3);
+    EXPECT_EQ(+events[0].EventTime, SecondsFromSystemTime(t));
+    EXPECT_EQ(+events[1].EventType, -3);
     EXPECT_STREQ(events[1].EventText, "--not-an-option");
 
     r = runTool({"dump"}, dir.path());
@@ -142,8 +142,8 @@ TEST(QorslogTool, GenerateKeepsItsRateAndStopsOnSigterm)
         const QString text = Gbk::fieldText(e.EventText);
         EXPECT_FALSE(text.isEmpty());
         EXPECT_FALSE(text.contains(QLatin1Char('%'))) << text.toStdString();
-        EXPECT_GE(e.EventLevel, 0);
-        EXPECT_LE(e.EventLevel, 3);
+        EXPECT_GE(+e.EventLevel, 0);
+        EXPECT_LE(+e.EventLevel, 3);
         EXPECT_GE(EventTypeIndex(e.EventType), 0) << e.EventType;
     }
     ExitLogLibrary();
