@@ -87,6 +87,14 @@ int openWorkDir(WorkDirInfo& info)
         }
         path += ".local/share/qorvane/";
     }
+    if (path.front() != '/') {
+        // A relative name would change meaning with the current directory; hold it as an absolute path.
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) {
+            return QORSLOG_ERR_WORKDIR;
+        }
+        path = std::string(cwd) + (cwd[1] ? "/" : "") + path;
+    }
     if (path.back() != '/') {
         path += '/';
     }
@@ -95,7 +103,7 @@ int openWorkDir(WorkDirInfo& info)
     if (!utf8ToGbk(path, gbk) || gbk.size() > 127) {
         return QORSLOG_ERR_WORKDIR;
     }
-    if (!makePath(path.substr(0, path.size() - 1)) || access(path.c_str(), W_OK | X_OK) != 0) {
+    if ((path.size() > 1 && !makePath(path.substr(0, path.size() - 1))) || access(path.c_str(), W_OK | X_OK) != 0) {
         return QORSLOG_ERR_WORKDIR;
     }
     for (const char* sub : {"CfgCache", "Debug", "EventLog"}) {

@@ -85,6 +85,21 @@ TEST(EventRingWorkDir, TrailingSlashIsAddedAndMissingParentsAreMade)
     EXPECT_TRUE(QFileInfo(nested + QStringLiteral("/EventLog/events.ring")).isFile());
 }
 
+TEST(EventRingWorkDir, ARelativeNameIsHeldAsAnAbsolutePath)
+{
+    TTempWorkDir base(false);
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(base.path()));
+    setenv("QORVANE_WORKDIR", "rel/dir", 1);
+    const int32_t rc = InitLogLibrary();
+    QDir::setCurrent(oldCwd);
+    ASSERT_EQ(rc, 0);
+    char buffer[128];
+    GetWorkDir(buffer);
+    EXPECT_EQ(QString::fromUtf8(buffer), QDir(base.path()).canonicalPath() + QStringLiteral("/rel/dir/"));
+    EXPECT_TRUE(QFileInfo(base.path() + QStringLiteral("rel/dir/EventLog/events.ring")).isFile());
+}
+
 TEST(EventRingWorkDir, TooLongOrUnusablePathFailsWithMinusOne)
 {
     TTempWorkDir base(false);
