@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSysInfo>
 #include <algorithm>
+#include <atomic>
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
@@ -134,12 +135,19 @@ TSmtpResult TCurlSmtpSession::send(const TOutgoingMail& mail)
     auto shared = std::make_shared<TOutgoingMail>(mail);
     const TExchangeOptions options = exchangeOptions();
     TSmtpResult result;
+    std::atomic<bool> done{false};
     QEventLoop loop;
-    std::thread worker([options, shared, &result, &loop] {
+    std::thread worker([options, shared, &result, &done, &loop] {
         result = perform(options, *shared);
+        done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
+    // The application quitting ends every nested loop at once and refuses new ones; the window keeps
+    // working until the exchange is over rather than freezing in join(). The worker's quit call wakes it.
+    while (!done) {
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
     worker.join();
     return result;
 }

@@ -311,6 +311,21 @@ TEST_F(SmtpSessionTest, SilentServerTimesOutWhileTheEventLoopRuns)
     EXPECT_LT(elapsed, 5000);
     // The main thread went on handling its timers during the whole wait.
     EXPECT_GT(ticks, static_cast<int>(elapsed / 10 / 2));
+
+    // The application asked to quit in the middle of an exchange: the send still returns its real outcome,
+    // and only then.
+    // The window keeps working meanwhile.
+    int ticksAfterExit = 0;
+    bool exited = false;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticksAfterExit += exited ? 1 : 0; });
+    QTimer::singleShot(200, [&exited] {
+        exited = true;
+        QCoreApplication::exit(0);
+    });
+    clock.restart();
+    EXPECT_FALSE(m_session.send(sampleMail()).ok);
+    EXPECT_GE(clock.elapsed(), 900);
+    EXPECT_GT(ticksAfterExit, static_cast<int>((clock.elapsed() - 200) / 10 / 2));
 }
 
 TEST_F(SmtpSessionTest, BadSettingsAndHeadersAreRefusedWithoutConnecting)
