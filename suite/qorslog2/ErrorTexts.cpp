@@ -47,7 +47,7 @@ const std::array<std::string, TextCount + 1>& gbkTexts()
         for (size_t i = 0; i <= TextCount; ++i) {
             const char* utf8 = i < TextCount ? Texts[i].utf8 : UnknownText;
             if (!qorslog::utf8ToGbk(utf8, out[i])) {
-                out[i] = "?";
+                out[i].assign(1, '?');
             }
         }
         return out;
