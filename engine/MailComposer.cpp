@@ -50,8 +50,7 @@ TComposed composeCommon(TComposeContext& context,
     const QByteArray fromName =
         TrimBlanks(Gbk::encode(GetLangText(LangText::QorsmailMain_Str::Str29)) + '[' + context.computerName + ']');
     if (!MailHeaders::isPlainAddrSpec(from)) {
-        c.fatal = QStringLiteral("The sender address \"%1\" is not a plain e-mail address")
-                      .arg(visible(from));
+        c.fatal = QStringLiteral("The sender address \"%1\" is not a plain e-mail address").arg(visible(from));
     }
 
     QList<QByteArray> to;
