@@ -5,11 +5,13 @@
 #include "QorsmailMain.h"
 #include "SmtpSession.h"
 #include "SmtpTestServer.h"
+#include "TempWorkDir.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -196,6 +198,14 @@ TEST_F(DispatchTest, NoTasksAllowEditingAndAFailedWritePosStartsAtZero)
     EXPECT_EQ(m_fake->connection().port, 25);
     EXPECT_EQ(m_fake->connection().tls, TSmtpTls::None);
     EXPECT_FALSE(m_fake->connection().login);
+
+    // STARTTLS from the settings file; implicit TLS wins when both are set.
+    m_tables.StartTLS = 1;
+    m_main->ApplySmtpSettings();
+    EXPECT_EQ(m_fake->connection().tls, TSmtpTls::StartTls);
+    m_tables.UseSSL = 1;
+    m_main->ApplySmtpSettings();
+    EXPECT_EQ(m_fake->connection().tls, TSmtpTls::Implicit);
 }
 
 TEST_F(DispatchTest, RetriesAreCountedFromTheTriggerUntilGivenUp)
@@ -479,4 +489,52 @@ TEST_F(DispatchFaultTest, OneRefusedRecipientIsLoggedAndTheMailSent)
     EXPECT_EQ(m_panel[1], Sent);
     EXPECT_TRUE(m_server.waitForMails(1));
     EXPECT_EQ(m_tables.EventTasks.state(0).State, 0);
+}
+
+// The whole road of one event over the real ring library and the real server: posted into the ring, marked by
+// the trigger tick, sent by the send pass, received with its line.
+TEST(DispatchRoad, EventFromTheRingToTheMailbox)
+{
+    app();
+    TTempWorkDir workDir;
+    ASSERT_EQ(workDir.initResult(), 0);
+    SmtpTest::SmtpTestServer server;
+    ASSERT_TRUE(server.start(QStringLiteral("plain"))) << server.error().toStdString();
+    ::PostEvent(3, 1, "before start", nullptr); // already in the ring: never mailed
+
+    TMailTables tables;
+    TQorsLog2Library log;
+    TManualClock clock(T0);
+    TQorsmailMain engine(tables, log, clock);
+    engine.CreateEngine();
+    ASSERT_EQ(tables.workDirPath(), workDir.path());
+    Gbk::storeFieldBytes(tables.SmtpSettings.smtpaddr, "127.0.0.1");
+    tables.SmtpSettings.smtpport = server.port();
+    Gbk::storeFieldBytes(tables.SmtpSettings.LocalEmailAddr, "station@example.cn");
+    tables.SmtpSettings.MaxSendTries = 1;
+    engine.ApplySmtpSettings();
+    TEventMailTask task = eventTask(U("事故报告"));
+    task.LevelMask = -1;
+    tables.EventTasks.append(task);
+    QStringList panel;
+    QObject::connect(&engine, &TQorsmailMain::logLineAdded, [&panel](const QString& line) { panel.append(line); });
+
+    QorvaneSystemTime at{};
+    const SYSTEMTIME when = MakeSystemTime(2024, 7, 3, 13, 59, 58, 120);
+    std::memcpy(&at, &when, sizeof at);
+    ASSERT_GE(::PostEvent(3, 1, Gbk::encode(U("1号主变差动保护动作")).constData(), &at), 0);
+    engine.TriggerTimerTimer();
+    ASSERT_EQ(tables.EventTasks.state(0).State, 1);
+    engine.SendMailTimerTimer();
+    ASSERT_EQ(panel.size(), 1);
+    EXPECT_TRUE(panel.front().endsWith(U("发送事件邮件\" 事故报告 \" 成功！"))) << panel.front().toStdString();
+
+    ASSERT_TRUE(server.waitForMails(1));
+    const QJsonObject m = SmtpTest::checkMail(server.mails().front());
+    EXPECT_EQ(m["subject"].toString(), U("事故报告(2024-7-3 14:00:00.000)"));
+    ASSERT_EQ(m["texts"].toArray().size(), 1);
+    EXPECT_EQ(QByteArray::fromBase64(m["texts"].toArray()[0].toObject()["bytes_b64"].toString().toLatin1()),
+        Gbk::encode(U("2024-7-3- 13:59:58.120  1号主变差动保护动作\r\n")));
+    engine.DestroyEngine();
+    EXPECT_TRUE(readFile(workDir.path() + QStringLiteral("Debug/QorMail.log")).contains(U("事故报告 \" 成功！")));
 }
