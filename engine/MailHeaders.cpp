@@ -94,11 +94,28 @@ QByteArray encodeWords(const QByteArray& text, int firstLineUsed)
 QByteArray unstructured(const QByteArray& raw, int firstLineUsed)
 {
     const QByteArray text = oneLine(raw);
-    // A plain text that would not fit on one line is encoded too, so that folding stays ours.
-    if (isPlainPrintable(text) && !text.contains("=?") && firstLineUsed + text.size() <= 998 - 2) {
-        return text;
+    if (!isPlainPrintable(text) || text.contains("=?")) {
+        return encodeWords(text, firstLineUsed);
     }
-    return encodeWords(text, firstLineUsed);
+    // Plain text is folded before a blank where the line would pass the fold column (the blank stays, so
+    // unfolding gives the text back). A word longer than a line stays whole.
+    const QList<QByteArray> words = text.split(' ');
+    QByteArray out;
+    qsizetype column = firstLineUsed;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QByteArray& w = words[i];
+        if (i > 0) {
+            if (!w.isEmpty() && column + 1 + w.size() > FoldColumn && column > 1) {
+                out += "\r\n";
+                column = 0;
+            }
+            out += ' ';
+            ++column;
+        }
+        out += w;
+        column += w.size();
+    }
+    return out;
 }
 
 QByteArray oneLine(const QByteArray& text)

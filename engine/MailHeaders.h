@@ -30,8 +30,8 @@ QByteArray encodeWords(const QByteArray& text, int firstLineUsed = 0);
 // A header text is one line: control characters (CR, LF, TAB, ...) become blanks.
 QByteArray oneLine(const QByteArray& text);
 
-// An unstructured field value (the Subject), made one line: as it stands when plain printable ASCII without
-// "=?", else encoded words.
+// An unstructured field value (the Subject), made one line: plain printable ASCII without "=?" as it stands
+// (folded before blanks), else encoded words.
 QByteArray unstructured(const QByteArray& text, int firstLineUsed = 0);
 
 // A display name as an RFC 5322 phrase, made one line: plain atoms as they stand, a quoted string when it holds

@@ -86,6 +86,19 @@ TEST(MailHeaders, UnstructuredKeepsPlainAsciiAndEncodesTheRest)
     EXPECT_TRUE(lookalike.startsWith("=?GB18030?B?"));
     EXPECT_EQ(decodeWords(lookalike, &whole), QByteArray("=?GB18030?B?5pel?= looks encoded"));
     EXPECT_EQ(MailHeaders::unstructured(QByteArray()), QByteArray());
+
+    // A long plain title is folded before blanks; unfolding (dropping the CRLFs) gives it back.
+    const QByteArray longTitle = "Transformer 1 differential protection tripped  at substation North"
+                                 " (feeder 12), breaker 1012 open(2024-7-3 14:05:00.250)";
+    const QByteArray folded = MailHeaders::unstructured(longTitle, 9);
+    EXPECT_GT(folded.count("\r\n "), 0);
+    EXPECT_EQ(QByteArray(folded).replace("\r\n", ""), longTitle);
+    int used = 9;
+    for (const auto& line : folded.split('\n')) {
+        EXPECT_LE(used + line.size(), MailHeaders::FoldColumn + 1);
+        EXPECT_FALSE(line.trimmed().isEmpty());
+        used = 0;
+    }
 }
 
 TEST(MailHeaders, DisplayNamesArePhrases)
