@@ -98,23 +98,23 @@ TEST_F(QorsmailCfg, ChineseTextsRoundTripByteForByte)
     QString error;
     ASSERT_TRUE(LoadTaskFileFrom(t, path(QStringLiteral("qorsmail.cfg")), &error)) << error.toStdString();
     EXPECT_EQ(Gbk::fieldBytes(t.SmtpSettings.smtpaddr), Gbk::encode(QStringLiteral("邮件.plant.example")));
-    EXPECT_EQ(t.SmtpSettings.smtpport, 2525);
+    EXPECT_EQ(+t.SmtpSettings.smtpport, 2525);
     EXPECT_EQ(t.SmtpSettings.NeedAuth, 1);
-    EXPECT_EQ(t.SmtpSettings.MaxSendTries, 3);
+    EXPECT_EQ(+t.SmtpSettings.MaxSendTries, 3);
     ASSERT_EQ(t.EventTaskCount(), 2);
     const TEventMailTask& e = t.EventTasks.task(0);
     EXPECT_EQ(e.Reserved, 7);
-    EXPECT_EQ(e.TypeCount, 2);
-    EXPECT_EQ(e.Types[1], 20);
-    EXPECT_EQ(e.LevelMask, 6);
+    EXPECT_EQ(+e.TypeCount, 2);
+    EXPECT_EQ(+e.Types[1], 20);
+    EXPECT_EQ(+e.LevelMask, 6);
     EXPECT_EQ(Gbk::fieldText(e.Receivers[1].Addr), QStringLiteral("ops@plant.example // 夜班"));
     const TEventMailTask& d = t.EventTasks.task(1);
     EXPECT_EQ(Gbk::fieldText(d.Title), QStringLiteral("Qorvane 事件报告邮件"));
-    EXPECT_EQ(d.LevelMask, -1);
-    EXPECT_EQ(d.WaitSec, 60);
+    EXPECT_EQ(+d.LevelMask, -1);
+    EXPECT_EQ(+d.WaitSec, 60);
     ASSERT_EQ(t.ReportTaskCount(), 1);
-    EXPECT_EQ(t.ReportTasks.task(0).SendType, 4);
-    EXPECT_EQ(t.ReportTasks.task(0).SendInterval.wDay, 7);
+    EXPECT_EQ(+t.ReportTasks.task(0).SendType, 4);
+    EXPECT_EQ(+t.ReportTasks.task(0).SendInterval.wDay, 7);
     EXPECT_EQ(Gbk::fieldText(t.ReportTasks.task(0).Files[1]), QStringLiteral("/srv/报表/图*.jpg"));
 
     const TRun dumped = run({QStringLiteral("dump"), path(QStringLiteral("qorsmail.cfg"))});
@@ -281,8 +281,8 @@ TEST_F(QorsmailCfg, BuildWaitsForTheWriteLockAndReadsStandardInput)
     TMailTables t;
     SetTaskDefaults(t);
     ASSERT_TRUE(LoadTaskFileFrom(t, target));
-    EXPECT_EQ(t.SmtpSettings.smtpport, 587);
-    EXPECT_EQ(t.SmtpSettings.WaitSeconds, 60);
+    EXPECT_EQ(+t.SmtpSettings.smtpport, 587);
+    EXPECT_EQ(+t.SmtpSettings.WaitSeconds, 60);
 }
 
 } // namespace

@@ -98,8 +98,8 @@ TEST(TaskFile, MinimalFileLoadsEmptyTables)
     EXPECT_EQ(t.AddrBookCount(), 0);
     EXPECT_EQ(t.EventTaskCount(), 0);
     EXPECT_EQ(t.ReportTaskCount(), 0);
-    EXPECT_EQ(t.SmtpSettings.smtpport, 25);
-    EXPECT_EQ(t.SmtpSettings.WaitSeconds, 60);
+    EXPECT_EQ(+t.SmtpSettings.smtpport, 25);
+    EXPECT_EQ(+t.SmtpSettings.WaitSeconds, 60);
 }
 
 TEST(TaskFile, WrongVersionReadsNothingElse)
@@ -125,7 +125,7 @@ TEST(TaskFile, FileEndingAfterSettingsKeepsTheSettings)
     QString error;
     EXPECT_FALSE(LoadTaskFileBytes(t, bytes, &error));
     EXPECT_TRUE(sameSettings(t.SmtpSettings, source.SmtpSettings));
-    EXPECT_EQ(t.SmtpSettings.smtpport, 2525);
+    EXPECT_EQ(+t.SmtpSettings.smtpport, 2525);
     EXPECT_EQ(error, QStringLiteral("the address book count is cut short at byte 177"));
 }
 
@@ -302,10 +302,10 @@ TEST(TaskFile, CountsInsideRecordsAreKeptAsStored)
     TMailTables t;
     SetTaskDefaults(t);
     ASSERT_TRUE(LoadTaskFileBytes(t, bytes));
-    EXPECT_EQ(t.EventTasks.task(0).TypeCount, 1000);
-    EXPECT_EQ(ClampCount(t.EventTasks.task(0).TypeCount, MaxEventTypes), 100);
-    EXPECT_EQ(ClampCount(t.EventTasks.task(1).ReceiverCount, MaxReceivers), 0);
-    EXPECT_EQ(ClampCount(t.ReportTasks.task(0).FileCount, MaxReportFiles), 10);
+    EXPECT_EQ(+t.EventTasks.task(0).TypeCount, 1000);
+    EXPECT_EQ(+ClampCount(t.EventTasks.task(0).TypeCount, MaxEventTypes), 100);
+    EXPECT_EQ(+ClampCount(t.EventTasks.task(1).ReceiverCount, MaxReceivers), 0);
+    EXPECT_EQ(+ClampCount(t.ReportTasks.task(0).FileCount, MaxReportFiles), 10);
     EXPECT_EQ(TaskFileBytes(t), bytes);
 }
 
@@ -357,7 +357,7 @@ TEST_F(TaskFileOnDisk, MissingFileChangesNothing)
     QString error;
     EXPECT_FALSE(LoadTaskFile(m_tables, &error));
     EXPECT_EQ(m_tables.AddrBookCount(), 1);
-    EXPECT_EQ(m_tables.SmtpSettings.smtpport, 587);
+    EXPECT_EQ(+m_tables.SmtpSettings.smtpport, 587);
     EXPECT_TRUE(error.startsWith(QStringLiteral("there is no task file at"))) << error.toStdString();
 }
 
@@ -406,8 +406,8 @@ TEST(TaskTables, DefaultsKeepMaxSendTriesAndFreeEmptiesTables)
     t.StartTLS = 1;
     t.CAFile = QStringLiteral("/etc/ca.pem");
     SetTaskDefaults(t);
-    EXPECT_EQ(t.SmtpSettings.MaxSendTries, 3);
-    EXPECT_EQ(t.SmtpSettings.smtpport, 25);
+    EXPECT_EQ(+t.SmtpSettings.MaxSendTries, 3);
+    EXPECT_EQ(+t.SmtpSettings.smtpport, 25);
     EXPECT_EQ(t.SmtpSettings.smtpaddr[0], '\0');
     EXPECT_EQ(t.UseSSL, 0);
     EXPECT_EQ(t.StartTLS, 0);
@@ -417,7 +417,7 @@ TEST(TaskTables, DefaultsKeepMaxSendTriesAndFreeEmptiesTables)
     TMailTables u = sampleTables();
     FreeTaskTables(u);
     EXPECT_EQ(u.AddrBookCount() + u.EventTaskCount() + u.ReportTaskCount(), 0);
-    EXPECT_EQ(u.SmtpSettings.smtpport, 2525);
+    EXPECT_EQ(+u.SmtpSettings.smtpport, 2525);
 }
 
 } // namespace
