@@ -70,10 +70,10 @@ TEST(TaskTable, DeleteMovesTasksAndStatesTogether)
     const uint64_t third = table.serial(2);
     table.remove(0);
     ASSERT_EQ(table.count(), 2);
-    EXPECT_EQ(table.task(0).WaitSec, 1);
-    EXPECT_EQ(table.state(0).FirstPos, 101);
-    EXPECT_EQ(table.task(1).WaitSec, 2);
-    EXPECT_EQ(table.state(1).FirstPos, 102);
+    EXPECT_EQ(int32_t(table.task(0).WaitSec), 1);
+    EXPECT_EQ(int32_t(table.state(0).FirstPos), 101);
+    EXPECT_EQ(int32_t(table.task(1).WaitSec), 2);
+    EXPECT_EQ(int32_t(table.state(1).FirstPos), 102);
     EXPECT_EQ(table.indexOfSerial(third), 1);
     EXPECT_THROW(table.remove(5), std::out_of_range);
 }
@@ -88,9 +88,9 @@ TEST(TaskTable, ReplaceZeroesStateAndChangesIdentity)
     TReportMailTask edited{};
     edited.SendType = 4;
     table.replace(0, edited);
-    EXPECT_EQ(table.task(0).SendType, 4);
-    EXPECT_EQ(table.state(0).State, 0);
-    EXPECT_EQ(table.state(0).RetryCount, 0);
+    EXPECT_EQ(int32_t(table.task(0).SendType), 4);
+    EXPECT_EQ(int32_t(table.state(0).State), 0);
+    EXPECT_EQ(int32_t(table.state(0).RetryCount), 0);
     EXPECT_EQ(table.indexOfSerial(before), -1);
 }
 
