@@ -29,8 +29,8 @@ void FreeTaskTables(TMailTables& tables);
 
 // Turns recipient memo lines (0..highestLine) into at most 100 entries of dest; returns the number stored, or
 // -1 at the first line that is no valid recipient. A name or address longer than its field holds is refused (-1).
-int ParseRecipients(const TMailTables& tables, TMailAddr (&dest)[MaxReceivers], int highestLine,
-                    const QStringList& lines);
+int ParseRecipients(
+    const TMailTables& tables, TMailAddr (&dest)[MaxReceivers], int highestLine, const QStringList& lines);
 
 // Addr of the first address-book entry whose Name equals name, ASCII letters folded, every other byte exact.
 QString FindAddrByName(const TMailTables& tables, const QString& name);

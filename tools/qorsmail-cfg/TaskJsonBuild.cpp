@@ -1,9 +1,7 @@
-#include "TaskJson.h"
-
 #include "GbkCodec.h"
-#include "JsonWriter.h"
 #include "LangTexts.h"
 #include "QorsmailFunc.h"
+#include "TaskJsonRecords.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,13 +11,12 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <vector>
 
 namespace TaskJson {
 
-namespace {
+namespace Detail {
 
-[[noreturn]] void refuse(const QString& path, const QString& what)
+void refuse(const QString& path, const QString& what)
 {
     throw TError{path + QStringLiteral(": ") + what};
 }
@@ -32,17 +29,22 @@ QString indexPath(const QString& path, qsizetype i)
 // Event levels by bit number, with the names the station shows.
 QString levelName(int level)
 {
+    if (level < 0 || level >= LevelCount) {
+        return {};
+    }
     const char* names[] = {LangText::QorsmailMain_Str::Str11.Default,
         LangText::QorsmailMain_Str::Str8.Default,
         LangText::QorsmailMain_Str::Str9.Default,
         LangText::QorsmailMain_Str::Str10.Default};
     return QString::fromUtf8(names[level]).trimmed();
 }
-constexpr int LevelCount = 4;
 
 // Send types 0..4; 0 (as any value other than 1..4 in the station) means no automatic sending.
 QString sendTypeName(int type)
 {
+    if (type < 0 || type > MaxSendType) {
+        return {};
+    }
     const char* names[] = {LangText::QorsmailMain_Str::Str16.Default,
         LangText::QorsmailMain_Str::Str12.Default,
         LangText::QorsmailMain_Str::Str13.Default,
@@ -50,7 +52,18 @@ QString sendTypeName(int type)
         LangText::QorsmailMain_Str::Str15.Default};
     return QString::fromUtf8(names[type]).trimmed();
 }
-constexpr int MaxSendType = 4;
+
+QString eventTypeName(int64_t number)
+{
+    const int i = number >= INT16_MIN && number <= INT16_MAX ? EventTypeIndex(static_cast<int32_t>(number)) : -1;
+    return i < 0 ? QString() : QString::fromUtf8(EventTypeList[i].BuiltInName);
+}
+
+} // namespace Detail
+
+using namespace Detail;
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------------------
 // JSON -> records
@@ -250,12 +263,6 @@ int64_t namedNumber(const QJsonValue& v,
     return number;
 }
 
-QString eventTypeName(int64_t number)
-{
-    const int i = number >= INT16_MIN && number <= INT16_MAX ? EventTypeIndex(static_cast<int32_t>(number)) : -1;
-    return i < 0 ? QString() : QString::fromUtf8(EventTypeList[i].BuiltInName);
-}
-
 void TRecord::applyExtra(const QJsonValue& value, const QString& path)
 {
     if (value.isUndefined()) {
@@ -340,9 +347,11 @@ int32_t receivers(TRecord& r, TMailAddr (&list)[MaxReceivers], TObject& o)
     return static_cast<int32_t>(a.size());
 }
 
-using TMask = std::vector<uint8_t>;
+} // namespace
 
-void buildSettings(const QJsonValue& v, const QString& path, TSmtpSettings& s, TMask* mask = nullptr)
+namespace Detail {
+
+void buildSettings(const QJsonValue& v, const QString& path, TSmtpSettings& s, TMask* mask)
 {
     TObject o(v, path);
     TRecord r(&s, sizeof(s));
@@ -361,7 +370,7 @@ void buildSettings(const QJsonValue& v, const QString& path, TSmtpSettings& s, T
     }
 }
 
-void buildAddrEntry(const QJsonValue& v, const QString& path, TMailAddr& a, TMask* mask = nullptr)
+void buildAddrEntry(const QJsonValue& v, const QString& path, TMailAddr& a, TMask* mask)
 {
     TObject o(v, path);
     TRecord r(&a, sizeof(a));
@@ -415,7 +424,7 @@ int32_t levelMask(TObject& task)
     return mask;
 }
 
-void buildEventTask(const QJsonValue& v, const QString& path, TEventMailTask& t, TMask* mask = nullptr)
+void buildEventTask(const QJsonValue& v, const QString& path, TEventMailTask& t, TMask* mask)
 {
     TObject o(v, path);
     TRecord r(&t, sizeof(t));
@@ -444,7 +453,7 @@ void buildEventTask(const QJsonValue& v, const QString& path, TEventMailTask& t,
     }
 }
 
-void buildReportTask(const QJsonValue& v, const QString& path, TReportMailTask& t, TMask* mask = nullptr)
+void buildReportTask(const QJsonValue& v, const QString& path, TReportMailTask& t, TMask* mask)
 {
     TObject o(v, path);
     TRecord r(&t, sizeof(t));
@@ -471,240 +480,7 @@ void buildReportTask(const QJsonValue& v, const QString& path, TReportMailTask& 
     }
 }
 
-// ---------------------------------------------------------------------------------------------------------
-// records -> JSON
-
-struct TRun
-{
-    size_t offset;
-    QByteArray bytes;
-};
-using TRuns = std::vector<TRun>;
-
-QString storedText(const char* field, size_t capacity, const QString& path)
-{
-    if (!std::memchr(field, 0, capacity)) {
-        refuse(path, QStringLiteral("no terminating NUL in its %1 bytes").arg(capacity));
-    }
-    const QByteArray bytes = Gbk::fieldBytes(field, capacity);
-    const QString text = Gbk::decode(bytes);
-    if (Gbk::encode(text) != bytes) {
-        refuse(path, QStringLiteral("holds bytes that are not GBK text"));
-    }
-    return text;
-}
-
-template <size_t N>
-QString storedText(const char (&field)[N], const QString& path)
-{
-    return storedText(field, N, path);
-}
-
-int storedCount(int32_t count, int capacity, const QString& path)
-{
-    if (count < 0) {
-        refuse(path, QStringLiteral("%1 stored, a count cannot be negative").arg(count));
-    }
-    if (count > capacity) {
-        refuse(path, QStringLiteral("%1 stored, the record holds at most %2").arg(count).arg(capacity));
-    }
-    return count;
-}
-
-void writeExtra(TJsonWriter& w, const TRuns& runs)
-{
-    if (runs.empty()) {
-        return;
-    }
-    w.key("extra");
-    w.beginArray();
-    for (const TRun& run : runs) {
-        w.beginObject(true);
-        w.field("offset", static_cast<int64_t>(run.offset));
-        w.field("bytes", QString::fromLatin1(run.bytes.toBase64()));
-        w.endObject();
-    }
-    w.endArray();
-}
-
-void writeReceivers(TJsonWriter& w, const TMailAddr* list, int32_t storedCountValue, const QString& path)
-{
-    const int n = storedCount(storedCountValue, MaxReceivers, path + QStringLiteral(".receiverCount"));
-    w.key("receivers");
-    w.beginArray();
-    for (int i = 0; i < n; ++i) {
-        const QString p = indexPath(path + QStringLiteral(".receivers"), i);
-        w.beginObject(true);
-        w.field("name", storedText(list[i].Name, p + QStringLiteral(".name")));
-        w.field("addr", storedText(list[i].Addr, p + QStringLiteral(".addr")));
-        w.endObject();
-    }
-    w.endArray();
-}
-
-void writeSystemTime(TJsonWriter& w, const char* key, const SYSTEMTIME& st)
-{
-    w.key(key);
-    w.beginObject(true);
-    w.field("year", static_cast<int64_t>(st.wYear));
-    w.field("month", static_cast<int64_t>(st.wMonth));
-    w.field("day", static_cast<int64_t>(st.wDay));
-    w.field("hour", static_cast<int64_t>(st.wHour));
-    w.field("minute", static_cast<int64_t>(st.wMinute));
-    w.field("second", static_cast<int64_t>(st.wSecond));
-    w.field("milliseconds", static_cast<int64_t>(st.wMilliseconds));
-    w.field("dayOfWeek", static_cast<int64_t>(st.wDayOfWeek));
-    w.endObject();
-}
-
-void writeNamed(TJsonWriter& w, int64_t number, const QString& name)
-{
-    w.beginObject(true);
-    w.field("number", number);
-    if (!name.isNull()) {
-        w.field("name", name);
-    }
-    w.endObject();
-}
-
-void writeSettings(TJsonWriter& w, const TSmtpSettings& s, const QString& path, const TRuns& runs)
-{
-    w.beginObject();
-    w.field("smtpAddr", storedText(s.smtpaddr, path + QStringLiteral(".smtpAddr")));
-    w.field("smtpPort", s.smtpport);
-    w.field("localEmailAddr", storedText(s.LocalEmailAddr, path + QStringLiteral(".localEmailAddr")));
-    if (s.NeedAuth <= 1) {
-        w.field("needAuth", s.NeedAuth == 1);
-    } else {
-        w.field("needAuth", static_cast<int64_t>(s.NeedAuth));
-    }
-    w.field("username", storedText(s.Username, path + QStringLiteral(".username")));
-    w.field("password", storedText(s.Password, path + QStringLiteral(".password")));
-    w.field("maxSendTries", s.MaxSendTries);
-    w.field("waitSeconds", s.WaitSeconds);
-    writeExtra(w, runs);
-    w.endObject();
-}
-
-void writeAddrEntry(TJsonWriter& w, const TMailAddr& a, const QString& path, const TRuns& runs)
-{
-    w.beginObject(runs.empty());
-    w.field("name", storedText(a.Name, path + QStringLiteral(".name")));
-    w.field("addr", storedText(a.Addr, path + QStringLiteral(".addr")));
-    writeExtra(w, runs);
-    w.endObject();
-}
-
-void writeEventTask(TJsonWriter& w, const TEventMailTask& t, const QString& path, const TRuns& runs)
-{
-    w.beginObject();
-    w.field("title", storedText(t.Title, path + QStringLiteral(".title")));
-    w.field("reserved", static_cast<int64_t>(t.Reserved));
-    const int types = storedCount(t.TypeCount, MaxEventTypes, path + QStringLiteral(".typeCount"));
-    w.key("types");
-    w.beginArray();
-    for (int i = 0; i < types; ++i) {
-        writeNamed(w, t.Types[i], eventTypeName(t.Types[i]));
-    }
-    w.endArray();
-    w.field("keyword", storedText(t.Keyword, path + QStringLiteral(".keyword")));
-    w.key("levels");
-    w.beginObject(true);
-    w.field("mask", t.LevelMask);
-    w.key("list");
-    w.beginArray(true);
-    for (int level = 0; level < LevelCount; ++level) {
-        if (t.LevelMask & (1 << level)) {
-            writeNamed(w, level, levelName(level));
-        }
-    }
-    w.endArray();
-    w.endObject();
-    w.field("waitSec", t.WaitSec);
-    writeReceivers(w, t.Receivers, t.ReceiverCount, path);
-    writeExtra(w, runs);
-    w.endObject();
-}
-
-void writeReportTask(TJsonWriter& w, const TReportMailTask& t, const QString& path, const TRuns& runs)
-{
-    w.beginObject();
-    w.field("title", storedText(t.Title, path + QStringLiteral(".title")));
-    const int files = storedCount(t.FileCount, MaxReportFiles, path + QStringLiteral(".fileCount"));
-    w.key("files");
-    w.beginArray();
-    for (int i = 0; i < files; ++i) {
-        w.value(storedText(t.Files[i], indexPath(path + QStringLiteral(".files"), i)));
-    }
-    w.endArray();
-    w.key("sendType");
-    writeNamed(w, t.SendType, t.SendType >= 0 && t.SendType <= MaxSendType ? sendTypeName(t.SendType) : QString());
-    writeSystemTime(w, "sendTime", t.SendTime);
-    writeSystemTime(w, "sendInterval", t.SendInterval);
-    writeReceivers(w, t.Receivers, t.ReceiverCount, path);
-    writeExtra(w, runs);
-    w.endObject();
-}
-
-QJsonValue parseFragment(const QByteArray& text)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError) {
-        throw TError{QStringLiteral("internal: dumped JSON does not parse: %1").arg(error.errorString())};
-    }
-    return doc.object();
-}
-
-// Bytes of the stored record that the fields do not give back, in runs; zero bytes need no run.
-TRuns residue(const char* stored, const TMask& mask)
-{
-    TRuns runs;
-    const size_t size = mask.size();
-    size_t i = 0;
-    while (i < size) {
-        if (mask[i] || stored[i] == 0) {
-            ++i;
-            continue;
-        }
-        size_t end = i + 1;
-        // Runs closer than 8 bytes are joined; bytes of fields inside a run are ignored when it is applied.
-        for (size_t k = end; k < size && k < end + 8; ++k) {
-            if (!mask[k] && stored[k] != 0) {
-                end = k + 1;
-            }
-        }
-        runs.push_back({i, QByteArray(stored + i, static_cast<qsizetype>(end - i))});
-        i = end;
-    }
-    return runs;
-}
-
-// Writes one record: its fields are written, read back through the builder (which checks every value), the
-// bytes the fields cover must come back unchanged, and the rest goes into "extra".
-template <class Record>
-void emitRecord(TJsonWriter& out,
-    const Record& stored,
-    const QString& path,
-    void (*write)(TJsonWriter&, const Record&, const QString&, const TRuns&),
-    void (*build)(const QJsonValue&, const QString&, Record&, TMask*))
-{
-    TJsonWriter scratch;
-    write(scratch, stored, path, {});
-    Record rebuilt;
-    TMask mask;
-    build(parseFragment(scratch.text()), path, rebuilt, &mask);
-    const auto* a = reinterpret_cast<const char*>(&stored);
-    const auto* b = reinterpret_cast<const char*>(&rebuilt);
-    for (size_t i = 0; i < sizeof(Record); ++i) {
-        if (mask[i] && a[i] != b[i]) {
-            refuse(path, QStringLiteral("byte %1 of the record cannot be given back by its field").arg(i));
-        }
-    }
-    write(out, stored, path, residue(a, mask));
-}
-
-} // namespace
+} // namespace Detail
 
 void FromJson(const QByteArray& json, TMailTables& tables, QByteArray& trailing)
 {
@@ -763,51 +539,6 @@ void FromJson(const QByteArray& json, TMailTables& tables, QByteArray& trailing)
         trailing = *decoded;
     }
     top.finish();
-}
-
-QByteArray ToJson(const TMailTables& tables, const QByteArray& trailing)
-{
-    TJsonWriter w;
-    w.beginObject();
-    w.field("version", TaskFileVersion);
-    w.key("smtp");
-    emitRecord<TSmtpSettings>(w, tables.SmtpSettings, QStringLiteral("smtp"), writeSettings, buildSettings);
-
-    w.key("addressBook");
-    w.beginArray();
-    for (int i = 0; i < tables.AddrBookCount(); ++i) {
-        emitRecord<TMailAddr>(w,
-            tables.AddrBook[static_cast<size_t>(i)],
-            indexPath(QStringLiteral("addressBook"), i),
-            writeAddrEntry,
-            buildAddrEntry);
-    }
-    w.endArray();
-
-    w.key("eventTasks");
-    w.beginArray();
-    for (int i = 0; i < tables.EventTaskCount(); ++i) {
-        emitRecord<TEventMailTask>(
-            w, tables.EventTasks.task(i), indexPath(QStringLiteral("eventTasks"), i), writeEventTask, buildEventTask);
-    }
-    w.endArray();
-
-    w.key("reportTasks");
-    w.beginArray();
-    for (int i = 0; i < tables.ReportTaskCount(); ++i) {
-        emitRecord<TReportMailTask>(w,
-            tables.ReportTasks.task(i),
-            indexPath(QStringLiteral("reportTasks"), i),
-            writeReportTask,
-            buildReportTask);
-    }
-    w.endArray();
-
-    if (!trailing.isEmpty()) {
-        w.field("trailingBytes", QString::fromLatin1(trailing.toBase64()));
-    }
-    w.endObject();
-    return w.text();
 }
 
 } // namespace TaskJson
