@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little, "records are stored little-endian");
@@ -148,6 +150,30 @@ extern const TEventTypeEntry EventTypeList[EventTypeListCount];
 // Index of a type number in the event type list, or -1.
 int EventTypeIndex(int32_t typeNumber);
 
+// Allocator whose value-less construct leaves trivial records uninitialised, so a table can grow straight into
+// storage that a file read fills next without zeroing it first (an 18 MB task file would be written twice).
+template <class T>
+class TNoZeroAllocator : public std::allocator<T>
+{
+public:
+    using std::allocator<T>::allocator;
+    template <class U>
+    struct rebind
+    {
+        using other = TNoZeroAllocator<U>;
+    };
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // A table of tasks of one kind with the run-time state beside each task. Task i and state i always belong
 // together; the count is the length of both, so they can never disagree. Each entry also carries a serial
 // number that identifies the task for as long as it is in the table, so code that keeps an index across a
@@ -223,11 +249,34 @@ public:
         }
     }
 
+    // Empties the table and makes room for n tasks whose bytes the caller fills at once through taskData();
+    // their states are zero. Only for a reader that then keeps just the records it filled (shrinkTo).
+    void resizeForRead(int n)
+    {
+        clear();
+        m_tasks.resize(static_cast<size_t>(n < 0 ? 0 : n));
+        m_states.resize(m_tasks.size(), State{});
+        m_serials.resize(m_tasks.size());
+        for (auto& serial : m_serials) {
+            serial = m_nextSerial++;
+        }
+    }
+    // Keeps the first n tasks.
+    void shrinkTo(int n)
+    {
+        if (n >= 0 && n < count()) {
+            const auto size = static_cast<size_t>(n);
+            m_tasks.resize(size);
+            m_states.resize(size);
+            m_serials.resize(size);
+        }
+    }
+
     // Whole-block access for the task-file reader.
     Task* taskData() { return m_tasks.data(); }
 
 private:
-    std::vector<Task> m_tasks;
+    std::vector<Task, TNoZeroAllocator<Task>> m_tasks;
     std::vector<State> m_states;
     std::vector<uint64_t> m_serials;
     uint64_t m_nextSerial = 1;

@@ -211,12 +211,9 @@ private:
     {
         using Task = std::remove_reference_t<decltype(table.task(0))>;
         const int64_t whole = wholeRecords(count, sizeof(Task));
-        table.clear();
-        table.resize(static_cast<int>(whole));
+        table.resizeForRead(static_cast<int>(whole));
         const int64_t n = readRecords(table.taskData(), whole, sizeof(Task));
-        if (n < whole) {
-            table.resize(static_cast<int>(n));
-        }
+        table.shrinkTo(static_cast<int>(n));
         if (n < count) {
             return cutShort(what, n, count);
         }
