@@ -121,6 +121,14 @@ QORSMAIL_TEXT(program_Str, program_Str4, "后台机未正确登录，请检查�
 QORSMAIL_TEXT(program_Str, program_Str5, "启动出错")
 } // namespace program_Str
 
+// Texts of ours for the address checks before a mail is sent (the log line continues with "——" and the subject).
+namespace MailCheck_Str {
+QORSMAIL_TEXT(MailCheck_Str, Str0, "发件人地址 %1 不是有效的EMAIL地址")
+QORSMAIL_TEXT(MailCheck_Str, Str1, "收件人地址 %1 不是有效的EMAIL地址，未向其发送")
+QORSMAIL_TEXT(MailCheck_Str, Str2, "邮件没有有效的收件人")
+QORSMAIL_TEXT(MailCheck_Str, Str3, "收件人被邮件服务器拒绝：")
+} // namespace MailCheck_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's

@@ -50,7 +50,7 @@ TComposed composeCommon(TComposeContext& context,
     const QByteArray fromName =
         TrimBlanks(Gbk::encode(GetLangText(LangText::QorsmailMain_Str::Str29)) + '[' + context.computerName + ']');
     if (!MailHeaders::isPlainAddrSpec(from)) {
-        c.fatal = QStringLiteral("The sender address \"%1\" is not a plain e-mail address").arg(visible(from));
+        c.fatal = GetLangText(LangText::MailCheck_Str::Str0).arg(QLatin1Char('"') + visible(from) + QLatin1Char('"'));
     }
 
     QList<QByteArray> to;
@@ -61,15 +61,14 @@ TComposed composeCommon(TComposeContext& context,
         const QByteArray addr = TrimBlanks(Gbk::fieldBytes(receivers[i].Addr));
         if (!MailHeaders::isPlainAddrSpec(addr)) {
             c.problems.append(
-                QStringLiteral("The recipient address \"%1\" is not a plain e-mail address, not sent to it")
-                    .arg(visible(addr)));
+                GetLangText(LangText::MailCheck_Str::Str1).arg(QLatin1Char('"') + visible(addr) + QLatin1Char('"')));
             continue;
         }
         c.mail.recipients.append(addr);
         to.append(MailHeaders::mailbox(name, addr));
     }
     if (c.fatal.isEmpty() && c.mail.recipients.isEmpty()) {
-        c.fatal = QStringLiteral("The mail has no valid recipient");
+        c.fatal = GetLangText(LangText::MailCheck_Str::Str2);
     }
 
     QDateTime date = FromSystemTime(now);
@@ -105,7 +104,7 @@ bool exchange(TComposeContext& context, TComposed& composed)
     if (result.ok) {
         // Refusals that made the whole exchange fail are in its error text already.
         for (const auto& refused : result.refusedRecipients) {
-            context.writeLogLine(ErrorLogLine(QStringLiteral("Recipient refused: ") + refused, composed.subject));
+            context.writeLogLine(ErrorLogLine(GetLangText(LangText::MailCheck_Str::Str3) + refused, composed.subject));
         }
         return true;
     }

@@ -253,7 +253,8 @@ TEST_F(ComposerTest, FailedExchangesLogTheErrorAndTheSubject)
     Gbk::storeFieldBytes(m_tables.SmtpSettings.LocalEmailAddr, "station@plant.example.cn\r\nX: y");
     EXPECT_FALSE(SendEventMail(m_context, m_eventTask, m_eventState));
     ASSERT_EQ(m_logLines.size(), 1);
-    EXPECT_TRUE(m_logLines.front().contains(QStringLiteral("sender address")));
+    EXPECT_TRUE(m_logLines.front().startsWith(U("发件人地址 \"station@plant.example.cn\\x0d\\x0aX: y\" 不是")))
+        << m_logLines.front().toStdString();
 
     EXPECT_EQ(ErrorLogLine(QStringLiteral("Login denied.\r\n"), QStringLiteral("S")), U("Login denied——S"));
     EXPECT_EQ(ErrorLogLine(QStringLiteral("no stop"), QStringLiteral("S")), U("no stop——S"));
