@@ -65,6 +65,14 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     m_eventRoot->setIcon(0, treeImage(EventRootImage));
     m_reportRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("报表邮件")});
     m_reportRoot->setIcon(0, treeImage(ReportRootImage));
+    // The log panel: white text on the highlight colour; the selected newest line inverts it.
+    QPalette logPalette = m_ui->LogMemo->palette();
+    const QColor highlight = logPalette.color(QPalette::Highlight);
+    logPalette.setColor(QPalette::Base, highlight);
+    logPalette.setColor(QPalette::Text, Qt::white);
+    logPalette.setColor(QPalette::Highlight, Qt::white);
+    logPalette.setColor(QPalette::HighlightedText, highlight);
+    m_ui->LogMemo->setPalette(logPalette);
     m_ui->Splitter2->setSizes({217, 797 - 217});
     m_ui->Splitter1->setSizes({300, 157});
 
@@ -178,7 +186,9 @@ void TQorsmailMainForm::showLogLines()
 
 void TQorsmailMainForm::AddTrayIcon()
 {
-    if (m_tray) {
+    // A window system without a screen has no tray to put the icon in.
+    const QString platform = QGuiApplication::platformName();
+    if (m_tray || platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
         return;
     }
     m_tray = new QSystemTrayIcon(windowIcon(), this);

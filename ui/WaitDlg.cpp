@@ -11,7 +11,12 @@ TWaitDialog::TWaitDialog(QWidget* parent)
     , m_ui(std::make_unique<Ui::TWaitDialog>())
 {
     m_ui->setupUi(this);
-    setAttribute(Qt::WA_StyledBackground);
+    // Silver, with black text, whatever the desktop's colours.
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(0xc0, 0xc0, 0xc0));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    setPalette(palette);
+    setAutoFillBackground(true);
     QFont font = m_ui->Label1->font();
     font.setPixelSize(16);
     m_ui->Label1->setFont(font);

@@ -1,0 +1,155 @@
+// Start-up of the station: from process start to the main window shown, with a task file of 100 tasks, beside
+// a minimal Qt Widgets window started the same way in the same run (this program with --baseline-window).
+// Both print a line once their window is shown and its first events have been handled; the station's resident
+// memory is read from /proc at that moment. Target: station <= 1.5 x baseline.
+
+#include "../tests/e2e/StationProcess.h"
+#include "QorsmailFunc.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QString g_self;
+
+// VmRSS of a process in kB, 0 when it cannot be read.
+double residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toDouble();
+        }
+    }
+    return 0;
+}
+
+void writeTaskFile(const QString& workDir)
+{
+    QDir().mkpath(workDir + QStringLiteral("CfgCache"));
+    TMailTables tables;
+    SetTaskDefaults(tables);
+    for (int i = 0; i < 50; ++i) {
+        TEventMailTask event{};
+        event.LevelMask = -1;
+        event.ReceiverCount = 1;
+        Gbk::storeField(event.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
+        Gbk::storeField(event.Title, QStringLiteral("事件邮件 %1").arg(i));
+        tables.EventTasks.append(event);
+        TReportMailTask report{};
+        report.SendType = 1;
+        report.ReceiverCount = 1;
+        Gbk::storeField(report.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
+        Gbk::storeField(report.Title, QStringLiteral("报表邮件 %1").arg(i));
+        tables.ReportTasks.append(report);
+    }
+    QFile file(workDir + QStringLiteral("CfgCache/qorsmail.cfg"));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(TaskFileBytes(tables));
+    }
+}
+
+// Milliseconds from start to the "window shown" line; -1 when it never came.
+double timeToWindow(QProcess& process,
+    const QString& program,
+    const QStringList& args,
+    const QProcessEnvironment& env,
+    const QByteArray& line,
+    double* rssKb)
+{
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, args);
+    QByteArray out;
+    while (!out.contains(line)) {
+        if (timer.elapsed() > 20000 || !process.waitForReadyRead(20000)) {
+            return -1;
+        }
+        out += process.readAll();
+    }
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    if (rssKb) {
+        *rssKb = residentKb(process.processId());
+    }
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    return ms;
+}
+
+void BM_StationStartupVsBaseline(benchmark::State& state)
+{
+    TStationLock lock;
+    QTemporaryDir dir;
+    const QString workDir = dir.path() + QLatin1Char('/');
+    writeTaskFile(workDir);
+    const QProcessEnvironment env = TStation::environment(workDir);
+
+    double stationTotal = 0;
+    double baselineTotal = 0;
+    double rss = 0;
+    int runs = 0;
+    for (auto _ : state) {
+        QProcess baseline;
+        const double b = timeToWindow(
+            baseline, g_self, {QStringLiteral("--baseline-window")}, env, "baseline: window shown", nullptr);
+        QProcess station;
+        const double s =
+            timeToWindow(station, binPath(QStringLiteral("qormail")), {}, env, "qormail: main window shown", &rss);
+        if (b < 0 || s < 0) {
+            state.SkipWithError("a window never showed");
+            return;
+        }
+        state.SetIterationTime(s / 1000.0);
+        stationTotal += s;
+        baselineTotal += b;
+        ++runs;
+    }
+    state.counters["station_ms"] = stationTotal / runs;
+    state.counters["baseline_ms"] = baselineTotal / runs;
+    state.counters["ratio"] = stationTotal / baselineTotal;
+    state.counters["station_rss_kB"] = rss;
+}
+BENCHMARK(BM_StationStartupVsBaseline)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// The smallest Qt Widgets program that shows a main window, started and timed exactly like the station.
+int runBaselineWindow(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("baseline"));
+    window.setCentralWidget(new QLabel(QStringLiteral("基线窗口")));
+    window.resize(797, 457);
+    window.show();
+    QTimer::singleShot(0, &window, [] { std::fprintf(stderr, "baseline: window shown\n"); });
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--baseline-window") == 0) {
+        return runBaselineWindow(argc, argv);
+    }
+    QCoreApplication app(argc, argv);
+    g_self = QCoreApplication::applicationFilePath();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
