@@ -79,7 +79,7 @@ void TQorsmailMain::CreateEngine()
     m_trigger.ReadPos = pos;
     m_trigger.WritePos = pos;
     if (m_trigger.EventBuffer.size() != static_cast<size_t>(EventRingSize)) {
-        m_trigger.EventBuffer.assign(static_cast<size_t>(EventRingSize), EventRecord{});
+        m_trigger.EventBuffer.resize(static_cast<size_t>(EventRingSize));
     }
 
     m_log.GetWorkDir(m_tables.WorkDir);

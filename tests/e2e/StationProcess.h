@@ -144,6 +144,12 @@ public:
         }
     }
     qint64 pid() const { return m_process ? m_process->processId() : 0; }
+    // Whether a shared library whose file name holds the text is mapped into the running station.
+    bool hasLibraryLoaded(const QByteArray& name) const
+    {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(pid()));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(name);
+    }
 
 private:
     QString m_workDir;

@@ -76,6 +76,8 @@ TEST_F(Station, PostedEventsArriveAsOneEventMailAndTheLogTellsIt)
     TStation station(m_workDir);
     station.start();
     ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
+    // The mail library and its many dependencies are loaded by the first send, not at start-up.
+    EXPECT_FALSE(station.hasLibraryLoaded("libcurl"));
 
     ASSERT_TRUE(runTool(m_workDir,
         QStringLiteral("qorslog"),
@@ -115,6 +117,7 @@ TEST_F(Station, PostedEventsArriveAsOneEventMailAndTheLogTellsIt)
     const QString sentLine = text(LangText::QorsmailMain_Str::Str24) + QStringLiteral("\" 事故报告 \"")
         + text(LangText::QorsmailMain_Str::Str25);
     ASSERT_TRUE(waitForDebugLine(m_workDir, sentLine));
+    EXPECT_TRUE(station.hasLibraryLoaded("libcurl"));
     EXPECT_EQ(station.terminate(), 0);
     const QString log = readDebugLog(m_workDir);
     const qsizetype start = log.indexOf(text(LangText::QorsmailMain_Str::Str0));

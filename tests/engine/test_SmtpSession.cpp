@@ -1,3 +1,4 @@
+#include "CurlApi.h"
 #include "GbkCodec.h"
 #include "MailHeaders.h"
 #include "SmtpSession.h"
@@ -354,4 +355,25 @@ TEST_F(SmtpSessionTest, BadSettingsAndHeadersAreRefusedWithoutConnecting)
     EXPECT_FALSE(m_session.send(mail).ok);
     QThread::msleep(100);
     EXPECT_TRUE(m_server.mails().isEmpty());
+}
+
+// The mail library is loaded by name at the first send; a missing file or an incomplete one is a clear error,
+// never a crash, and the real one resolves every entry point the session calls.
+TEST(CurlApiTest, LoadsTheRealLibraryAndRefusesMissingOrForeignOnes)
+{
+    TCurlApi api;
+    QString error;
+    EXPECT_FALSE(LoadCurlApi("libqorsmail-no-such-library.so.9", api, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("libqorsmail-no-such-library.so.9"))) << error.toStdString();
+    EXPECT_EQ(api.easy_init, nullptr);
+
+    error.clear();
+    EXPECT_FALSE(LoadCurlApi("libz.so.1", api, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("curl_global_init"))) << error.toStdString();
+    EXPECT_EQ(api.easy_perform, nullptr);
+
+    const TCurlApi* real = CurlApi(&error);
+    ASSERT_NE(real, nullptr) << error.toStdString();
+    EXPECT_NE(real->mime_headers, nullptr);
+    EXPECT_EQ(CurlApi(), real);
 }
