@@ -1,13 +1,17 @@
 #pragma once
 
-// Only one station runs per user. The first start listens on a per-user local socket in the abstract namespace
+// Only one station runs per user. The first start listens on a per-user Unix socket in the abstract namespace
 // (the kernel frees the name when the process dies, so a crash never blocks the next start); a later start
-// connects, asks the first to bring its window to the front and ends.
+// connects, asks the first to bring its window to the front and ends. Plain sockets rather than Qt Network:
+// that module would load a dozen more libraries (Kerberos, proxy support) at every start.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <map>
+#include <memory>
 
-class QLocalServer;
+class QSocketNotifier;
 
 class TSingleInstance : public QObject
 {
@@ -16,6 +20,8 @@ class TSingleInstance : public QObject
 public:
     explicit TSingleInstance(QObject* parent = nullptr);
     ~TSingleInstance() override;
+    TSingleInstance(const TSingleInstance&) = delete;
+    TSingleInstance& operator=(const TSingleInstance&) = delete;
 
     // The socket name for a section name: the section, a dash and the user id.
     static QString serverName(const QString& sectionName);
@@ -24,17 +30,29 @@ public:
     // and has been asked to restore its window, or when neither listening nor connecting worked.
     bool CheckSingleInstance(const QString& sectionName, int timeoutMs = 2000);
 
-    // Asks a running instance to restore its window; true when one answered.
+    // Asks a running instance to restore its window; true when one accepted the connection.
     static bool askRunningInstance(const QString& name, int timeoutMs = 2000);
 
-    bool isListening() const;
+    bool isListening() const { return m_listenFd >= 0; }
 
 signals:
     // A later start asked for the window.
     void restoreRequested();
 
 private:
-    void acceptConnections();
+    struct TClient
+    {
+        int fd = -1;
+        std::unique_ptr<QSocketNotifier> notifier;
+        QByteArray received;
+    };
 
-    QLocalServer* m_server = nullptr;
+    bool listen(const QString& name);
+    void acceptConnections();
+    void readFromClient(int fd);
+    void dropClient(int fd);
+
+    int m_listenFd = -1;
+    std::unique_ptr<QSocketNotifier> m_listenNotifier;
+    std::map<int, TClient> m_clients;
 };

@@ -9,7 +9,11 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstddef>
+#include <cstring>
 #include <memory>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -136,6 +140,25 @@ TEST(SingleInstance, ASecondStartAsksTheFirstForItsWindow)
     EXPECT_FALSE(second.CheckSingleInstance(section, 300));
     EXPECT_FALSE(second.isListening());
     EXPECT_TRUE(waitUntil([&] { return restores == 1; }));
+
+    // Anything but the request line is dropped without a restore, and the first keeps answering afterwards.
+    const QString name = TSingleInstance::serverName(section);
+    for (const QByteArray& junk : {QByteArray("restore-me-now\n"), QByteArray("x"), QByteArray(4096, 'r')}) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray bytes = name.toUtf8();
+        std::memcpy(address.sun_path + 1, bytes.constData(), size_t(bytes.size()));
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(bytes.size()));
+        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), length), 0);
+        ASSERT_GT(::send(fd, junk.constData(), size_t(junk.size()), MSG_NOSIGNAL), 0);
+        ::shutdown(fd, SHUT_WR);
+        QCoreApplication::processEvents();
+        ::close(fd);
+    }
+    EXPECT_FALSE(waitUntil([&] { return restores != 1; }, 100));
+    EXPECT_TRUE(TSingleInstance::askRunningInstance(name, 300));
+    EXPECT_TRUE(waitUntil([&] { return restores == 2; }));
 
     // Once the first is gone the name is free again.
     first.reset();
