@@ -42,10 +42,10 @@ QIcon treeImage(int index)
     }
 }
 
-QTreeWidgetItem* addTaskNode(QTreeWidgetItem* root, const QString& title)
+QTreeWidgetItem* taskNode(const QString& title, const QIcon& image)
 {
-    auto* node = new QTreeWidgetItem(root, {title});
-    node->setIcon(0, treeImage(TaskImage));
+    auto* node = new QTreeWidgetItem(QStringList{title});
+    node->setIcon(0, image);
     return node;
 }
 
@@ -59,7 +59,9 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
 {
     initStationResources();
     m_ui->setupUi(this);
-    setWindowIcon(treeImage(TaskImage));
+    // One icon object for every task node: each new QIcon would read its file again.
+    m_taskImage = treeImage(TaskImage);
+    setWindowIcon(m_taskImage);
     m_waitDialog = std::make_unique<TWaitDialog>(this);
     m_eventRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("事件邮件")});
     m_eventRoot->setIcon(0, treeImage(EventRootImage));
@@ -123,12 +125,16 @@ void TQorsmailMainForm::FormCreate()
 void TQorsmailMainForm::fillSetupTree()
 {
     const TMailTables& tables = m_engine.tables();
+    QList<QTreeWidgetItem*> nodes;
     for (int i = 0; i < tables.EventTaskCount(); ++i) {
-        addTaskNode(m_eventRoot, Gbk::fieldText(tables.EventTasks.task(i).Title));
+        nodes.append(taskNode(Gbk::fieldText(tables.EventTasks.task(i).Title), m_taskImage));
     }
+    m_eventRoot->addChildren(nodes); // at once: the view relayouts once, not once a node
+    nodes.clear();
     for (int i = 0; i < tables.ReportTaskCount(); ++i) {
-        addTaskNode(m_reportRoot, Gbk::fieldText(tables.ReportTasks.task(i).Title));
+        nodes.append(taskNode(Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
     }
+    m_reportRoot->addChildren(nodes);
 }
 
 void TQorsmailMainForm::FormShow()

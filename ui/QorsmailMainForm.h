@@ -5,6 +5,7 @@
 
 #include "CheckUsrgate.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
@@ -92,6 +93,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QTreeWidgetItem* m_eventRoot = nullptr;
     QTreeWidgetItem* m_reportRoot = nullptr;
+    QIcon m_taskImage;
     QStringList m_logLines; // newest first
     bool m_closeAccepted = false;
     bool m_inCloseQuery = false;
