@@ -62,7 +62,6 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     // One icon object for every task node: each new QIcon would read its file again.
     m_taskImage = treeImage(TaskImage);
     setWindowIcon(m_taskImage);
-    m_waitDialog = std::make_unique<TWaitDialog>(this);
     m_eventRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("事件邮件")});
     m_eventRoot->setIcon(0, treeImage(EventRootImage));
     m_reportRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("报表邮件")});
@@ -135,6 +134,15 @@ void TQorsmailMainForm::fillSetupTree()
         nodes.append(taskNode(Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
     }
     m_reportRoot->addChildren(nodes);
+}
+
+TWaitDialog& TQorsmailMainForm::waitDialog()
+{
+    // Built when a stop first has to wait: most runs never need it, and every start would pay for it.
+    if (!m_waitDialog) {
+        m_waitDialog = std::make_unique<TWaitDialog>(this);
+    }
+    return *m_waitDialog;
 }
 
 void TQorsmailMainForm::FormShow()
@@ -347,12 +355,12 @@ void TQorsmailMainForm::StopSend1Click()
             break;
         }
         waitMs(m_options.stopPollIntervalMs);
-        if (!m_waitDialog->isVisible()) {
-            m_waitDialog->SetMessage(GetLangText(LangText::QorsmailMain_Str::Str32));
-            m_waitDialog->show();
+        if (!waitDialog().isVisible()) {
+            waitDialog().SetMessage(GetLangText(LangText::QorsmailMain_Str::Str32));
+            waitDialog().show();
         }
     }
-    if (m_waitDialog->isVisible()) {
+    if (m_waitDialog && m_waitDialog->isVisible()) {
         m_waitDialog->hide();
     }
     if (triggerStopped && sendStopped) {

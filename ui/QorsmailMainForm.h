@@ -62,7 +62,7 @@ public:
     bool hidesToTray() const;
 
     QStringList logLines() const { return m_logLines; }
-    TWaitDialog& waitDialog() { return *m_waitDialog; }
+    TWaitDialog& waitDialog();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     TQorsmailMain& engine() { return m_engine; }
     void setOptions(const TMainFormOptions& options) { m_options = options; }
