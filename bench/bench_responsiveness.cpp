@@ -1,6 +1,7 @@
 // The main thread's event loop while a send waits on a server that delays each reply by 2 s: a 10 ms timer's
 // worst lateness over the whole exchange (counter worst_late_ms; the target is at most 20 ms).
 
+#include "CoreTestApp.h"
 #include "SmtpSession.h"
 #include "SmtpTestServer.h"
 
@@ -14,10 +15,7 @@ namespace {
 
 void BM_SlowServerResponsiveness(benchmark::State& state)
 {
-    static int argc = 1;
-    static char name[] = "bench_responsiveness";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
+    coreTestApp();
 
     SmtpTest::SmtpTestServer server;
     if (!server.start(QStringLiteral("slow"), 2.0)) {

@@ -2,6 +2,7 @@
 // libcurl loop that uploads the same 200 messages (the bytes the station produced), measured in the same run.
 // Counters: station_ms, bare_ms (200 mails each) and ratio = station / bare.
 
+#include "CoreTestApp.h"
 #include "FakeLogLibrary.h"
 #include "MailComposer.h"
 #include "SmtpSession.h"
@@ -53,10 +54,7 @@ bool bareSend(int port, const QByteArray& message)
 
 void BM_EventMails(benchmark::State& state)
 {
-    static int argc = 1;
-    static char name[] = "bench_send";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
+    coreTestApp();
 
     SmtpTest::SmtpTestServer server;
     if (!server.start(QStringLiteral("plain"))) {

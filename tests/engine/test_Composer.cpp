@@ -1,3 +1,4 @@
+#include "CoreTestApp.h"
 #include "FakeLogLibrary.h"
 #include "GbkCodec.h"
 #include "MailComposer.h"
@@ -13,15 +14,6 @@
 using SmtpTest::SmtpTestServer;
 
 namespace {
-
-QCoreApplication* app()
-{
-    static int argc = 1;
-    static char name[] = "test_Composer";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* instance = new QCoreApplication(argc, argv);
-    return instance;
-}
 
 QString U(const char* utf8)
 {
@@ -61,7 +53,7 @@ class ComposerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        coreTestApp();
         Gbk::storeFieldBytes(m_tables.SmtpSettings.LocalEmailAddr, " station@plant.example.cn ");
         m_clock.set(MakeSystemTime(2024, 7, 3, 14, 5, 0, 250));
         Gbk::storeField(m_eventTask.Title, U("日报"));

@@ -1,3 +1,4 @@
+#include "CoreTestApp.h"
 #include "FakeLogLibrary.h"
 #include "FakeSmtpSession.h"
 #include "GbkCodec.h"
@@ -17,15 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QCoreApplication* app()
-{
-    static int argc = 1;
-    static char name[] = "test_Dispatch";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* instance = new QCoreApplication(argc, argv);
-    return instance;
-}
 
 QString U(const char* utf8)
 {
@@ -66,7 +58,7 @@ class DispatchTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        coreTestApp();
         ASSERT_TRUE(m_dir.isValid());
         m_log.WorkDir = QFile::encodeName(m_dir.path() + QLatin1Char('/'));
         m_log.WritePos = 100;
@@ -495,7 +487,7 @@ TEST_F(DispatchFaultTest, OneRefusedRecipientIsLoggedAndTheMailSent)
 // the trigger tick, sent by the send pass, received with its line.
 TEST(DispatchRoad, EventFromTheRingToTheMailbox)
 {
-    app();
+    coreTestApp();
     TTempWorkDir workDir;
     ASSERT_EQ(workDir.initResult(), 0);
     SmtpTest::SmtpTestServer server;

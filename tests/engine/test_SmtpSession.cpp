@@ -1,3 +1,4 @@
+#include "CoreTestApp.h"
 #include "CurlApi.h"
 #include "GbkCodec.h"
 #include "MailHeaders.h"
@@ -19,15 +20,6 @@
 using SmtpTest::SmtpTestServer;
 
 namespace {
-
-QCoreApplication* app()
-{
-    static int argc = 1;
-    static char name[] = "test_SmtpSession";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* instance = new QCoreApplication(argc, argv);
-    return instance;
-}
 
 QByteArray fromB64(const QJsonValue& v)
 {
@@ -80,7 +72,7 @@ int closedPort()
 class SmtpSessionTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { app(); }
+    void SetUp() override { coreTestApp(); }
 
     void startServer(const QString& mode) { ASSERT_TRUE(m_server.start(mode)) << m_server.error().toStdString(); }
 
