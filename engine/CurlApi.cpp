@@ -51,6 +51,7 @@ bool LoadCurlApi(const char* fileName, TCurlApi& api, QString* error)
         && resolve(library, "curl_mime_encoder", loaded.mime_encoder, error)
         && resolve(library, "curl_mime_headers", loaded.mime_headers, error);
     if (!complete) {
+        ::dlclose(library); // nothing of it has run yet
         return false;
     }
     if (loaded.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
