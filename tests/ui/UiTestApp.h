@@ -1,14 +1,19 @@
 #pragma once
 
 // One QApplication for a whole UI test program (offscreen, set by CTest), created before the first test and
-// destroyed after the last, and a message-box answerer that records what the station asked.
+// destroyed after the last, a message-box answerer that records what the station asked, and user-store set-up.
 
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <vector>
 
 class TUiTestEnvironment : public ::testing::Environment
@@ -77,6 +82,33 @@ bool waitUntil(Condition condition, int timeoutMs = 5000)
             return false;
         }
         QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Adds a user to the store file with the real qorvane-user tool (the folder is made first); false with the
+// tool's error output in *error when it did not succeed.
+inline bool addStoreUser(const QString& storePath,
+    const QString& name,
+    const QString& password,
+    const QStringList& rights,
+    std::string* error)
+{
+    QDir().mkpath(QFileInfo(storePath).path());
+    QProcess tool;
+    tool.start(QStringLiteral(QORSMAIL_BIN_DIR "/qorvane-user"),
+        QStringList{
+            QStringLiteral("--store"), storePath, QStringLiteral("--password-stdin"), QStringLiteral("add"), name}
+            + rights);
+    if (!tool.waitForStarted()) {
+        *error = "qorvane-user did not start";
+        return false;
+    }
+    tool.write((password + QLatin1Char('\n')).toUtf8());
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
+        *error = tool.readAllStandardError().toStdString();
+        return false;
     }
     return true;
 }

@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <memory>
@@ -92,19 +91,10 @@ protected:
 
     void addUser(const QString& name, const QString& password, const QStringList& rights)
     {
-        QProcess tool;
-        tool.start(QStringLiteral(QORSMAIL_BIN_DIR "/qorvane-user"),
-            QStringList{QStringLiteral("--store"),
-                m_workDir + QStringLiteral("CfgCache/Client/client_zqv.cfg.cah"),
-                QStringLiteral("--password-stdin"),
-                QStringLiteral("add"),
-                name}
-                + rights);
-        ASSERT_TRUE(tool.waitForStarted());
-        tool.write((password + QLatin1Char('\n')).toUtf8());
-        tool.closeWriteChannel();
-        ASSERT_TRUE(tool.waitForFinished(30000));
-        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        std::string error;
+        ASSERT_TRUE(addStoreUser(
+            m_workDir + QStringLiteral("CfgCache/Client/client_zqv.cfg.cah"), name, password, rights, &error))
+            << error;
     }
 
     // Marks event task 0 as triggered now with one readable event, so the next send pass sends it.

@@ -6,8 +6,6 @@
 #include "SingleInstance.h"
 #include "UiTestApp.h"
 
-#include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstddef>
 #include <cstring>
@@ -51,17 +49,8 @@ protected:
 
     void addUser(const QString& name, const QString& password, const QStringList& rights)
     {
-        QDir().mkpath(m_dir.path() + QStringLiteral("/CfgCache/Client"));
-        QProcess tool;
-        tool.start(QStringLiteral(QORSMAIL_BIN_DIR "/qorvane-user"),
-            QStringList{
-                QStringLiteral("--store"), storePath(), QStringLiteral("--password-stdin"), QStringLiteral("add"), name}
-                + rights);
-        ASSERT_TRUE(tool.waitForStarted());
-        tool.write((password + QLatin1Char('\n')).toUtf8());
-        tool.closeWriteChannel();
-        ASSERT_TRUE(tool.waitForFinished(30000));
-        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        std::string error;
+        ASSERT_TRUE(addStoreUser(storePath(), name, password, rights, &error)) << error;
     }
 
     QTemporaryDir m_dir;
