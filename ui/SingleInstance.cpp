@@ -178,7 +178,6 @@ void TSingleInstance::acceptConnections()
             return; // EAGAIN: none left; anything else: the next wake-up tries again
         }
         TClient& client = m_clients[fd];
-        client.fd = fd;
         client.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, fd] { readFromClient(fd); });
     }

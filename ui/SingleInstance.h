@@ -40,9 +40,9 @@ signals:
     void restoreRequested();
 
 private:
+    // A connected later start, keyed by its descriptor in m_clients.
     struct TClient
     {
-        int fd = -1;
         std::unique_ptr<QSocketNotifier> notifier;
         QByteArray received;
     };
