@@ -1,6 +1,7 @@
 #include "QorsmailFunc.h"
 
 #include "GbkCodec.h"
+#include "GbkText.h"
 #include "NormalFunction.h"
 
 #include <QFileInfo>
@@ -225,41 +226,6 @@ private:
     QString* m_error;
 };
 
-// ASCII letters fold; every other byte compares exactly.
-unsigned char foldAscii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-// Equal by character: single-byte characters ignore ASCII case, the bytes of a multi-byte character (whose
-// trail byte may well be an ASCII letter) must match exactly.
-bool sameNameGbk(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    const auto* pa = reinterpret_cast<const unsigned char*>(a.constData());
-    const auto* pb = reinterpret_cast<const unsigned char*>(b.constData());
-    const auto size = static_cast<size_t>(a.size());
-    size_t i = 0;
-    while (i < size) {
-        const size_t na = Gbk::charLength(pa + i, size - i);
-        const size_t nb = Gbk::charLength(pb + i, size - i);
-        if (na != nb) {
-            return false;
-        }
-        if (na == 1) {
-            if (foldAscii(pa[i]) != foldAscii(pb[i])) {
-                return false;
-            }
-        } else if (std::memcmp(pa + i, pb + i, na) != 0) {
-            return false;
-        }
-        i += na;
-    }
-    return true;
-}
-
 constexpr qsizetype FieldTextLimit = static_cast<qsizetype>(sizeof(TMailAddr::Name)) - 1;
 
 } // namespace
@@ -394,7 +360,7 @@ QString FindAddrByName(const TMailTables& tables, const QString& name)
 QByteArray FindAddrByNameBytes(const TMailTables& tables, const QByteArray& nameGbk)
 {
     for (const TMailAddr& entry : tables.AddrBook) {
-        if (sameNameGbk(Gbk::fieldBytes(entry.Name), nameGbk)) {
+        if (Gbk::equalFoldAscii(Gbk::fieldBytes(entry.Name), nameGbk)) {
             return Gbk::fieldBytes(entry.Addr);
         }
     }

@@ -1,6 +1,9 @@
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <utility>
 
 namespace MessageBoxes {
@@ -10,6 +13,18 @@ namespace {
 Handler& currentHandler()
 {
     static Handler handler;
+    return handler;
+}
+
+InputHandler& currentInputHandler()
+{
+    static InputHandler handler;
+    return handler;
+}
+
+DialogHandler& currentDialogHandler()
+{
+    static DialogHandler handler;
     return handler;
 }
 
@@ -54,6 +69,46 @@ bool askYesNo(QWidget* parent, const QString& text)
 {
     const Request request{QMessageBox::Warning, {}, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No};
     return show(parent, request) == QMessageBox::Yes;
+}
+
+InputHandler setInputHandler(InputHandler handler)
+{
+    return std::exchange(currentInputHandler(), std::move(handler));
+}
+
+std::optional<QString> getText(QWidget* parent, const InputRequest& request)
+{
+    if (currentInputHandler()) {
+        return currentInputHandler()(request);
+    }
+    QInputDialog box(parent);
+    box.setWindowTitle(request.title.isEmpty() ? defaultTitle() : request.title);
+    box.setLabelText(request.label);
+    box.setTextValue(request.text);
+    if (auto* edit = box.findChild<QLineEdit*>()) {
+        edit->setMaxLength(request.maxLength);
+    }
+    if (box.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return box.textValue();
+}
+
+DialogHandler setDialogHandler(DialogHandler handler)
+{
+    return std::exchange(currentDialogHandler(), std::move(handler));
+}
+
+int execDialog(QDialog& dialog)
+{
+    if (currentDialogHandler()) {
+        dialog.show();
+        const int result = currentDialogHandler()(dialog);
+        dialog.hide();
+        dialog.setResult(result);
+        return result;
+    }
+    return dialog.exec();
 }
 
 } // namespace MessageBoxes

@@ -1,11 +1,14 @@
 #pragma once
 
-// Every message box of the station goes through here, so tests can read and answer them without a modal loop.
+// Every modal loop of the station goes through here (message boxes, input boxes, nested dialog runs), so tests
+// can read and answer them without a modal loop.
 
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <optional>
 
+class QDialog;
 class QWidget;
 
 namespace MessageBoxes {
@@ -34,5 +37,25 @@ void information(QWidget* parent, const QString& text);
 void error(QWidget* parent, const QString& text);
 // A warning box with Yes and No; true on Yes.
 bool askYesNo(QWidget* parent, const QString& text);
+
+// A one-line input box (the rename and re-address prompts).
+struct InputRequest
+{
+    QString title;
+    QString label;
+    QString text; // shown selected in the edit at the start
+    int maxLength = 32767; // characters the edit accepts
+};
+
+// Answers an input box: the entered text, or nullopt for Cancel.
+using InputHandler = std::function<std::optional<QString>(const InputRequest&)>;
+InputHandler setInputHandler(InputHandler handler);
+std::optional<QString> getText(QWidget* parent, const InputRequest& request);
+
+// Runs another window modally: QDialog::exec(), or the installed handler, which gets the dialog (shown, so its
+// show step has run) and returns the result code in its place.
+using DialogHandler = std::function<int(QDialog&)>;
+DialogHandler setDialogHandler(DialogHandler handler);
+int execDialog(QDialog& dialog);
 
 } // namespace MessageBoxes

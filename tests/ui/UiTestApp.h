@@ -6,13 +6,18 @@
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
+#include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -70,6 +75,76 @@ private:
     std::vector<MessageBoxes::Request> m_requests;
     std::vector<QMessageBox::StandardButton> m_answers;
 };
+
+// Records every input box and answers it with the next scripted text (nullopt = Cancel; Cancel when none is left).
+class TInputRecorder
+{
+public:
+    TInputRecorder()
+    {
+        MessageBoxes::setInputHandler([this](const MessageBoxes::InputRequest& request) {
+            m_requests.push_back(request);
+            if (m_answers.empty()) {
+                return std::optional<QString>{};
+            }
+            std::optional<QString> answer = m_answers.front();
+            m_answers.pop_front();
+            return answer;
+        });
+    }
+    ~TInputRecorder() { MessageBoxes::setInputHandler({}); }
+    TInputRecorder(const TInputRecorder&) = delete;
+    TInputRecorder& operator=(const TInputRecorder&) = delete;
+
+    void answer(std::optional<QString> text) { m_answers.push_back(std::move(text)); }
+    const std::vector<MessageBoxes::InputRequest>& requests() const { return m_requests; }
+
+private:
+    std::vector<MessageBoxes::InputRequest> m_requests;
+    std::deque<std::optional<QString>> m_answers;
+};
+
+// Answers nested dialog runs: each scripted step gets the shown dialog and returns its result code; a run with
+// no step left is cancelled. Records the object names of the dialogs that were run.
+class TDialogRecorder
+{
+public:
+    using Step = std::function<int(QDialog&)>;
+    TDialogRecorder()
+    {
+        MessageBoxes::setDialogHandler([this](QDialog& dialog) {
+            m_names << dialog.objectName();
+            if (m_steps.empty()) {
+                return static_cast<int>(QDialog::Rejected);
+            }
+            Step step = std::move(m_steps.front());
+            m_steps.pop_front();
+            return step(dialog);
+        });
+    }
+    ~TDialogRecorder() { MessageBoxes::setDialogHandler({}); }
+    TDialogRecorder(const TDialogRecorder&) = delete;
+    TDialogRecorder& operator=(const TDialogRecorder&) = delete;
+
+    void then(Step step) { m_steps.push_back(std::move(step)); }
+    const QStringList& names() const { return m_names; }
+
+private:
+    QStringList m_names;
+    std::deque<Step> m_steps;
+};
+
+// The named child widget; a missing one fails the test and throws, so a renamed object is caught at once.
+template <class T>
+T& child(const QObject& parent, const char* name)
+{
+    T* found = parent.findChild<T*>(QString::fromLatin1(name));
+    if (!found) {
+        ADD_FAILURE() << "no child " << name;
+        throw std::runtime_error(std::string("no child ") + name);
+    }
+    return *found;
+}
 
 // Runs the event loop until the condition holds or the time is up.
 template <class Condition>
