@@ -1,13 +1,12 @@
 #include "SmtpSession.h"
 
-#include "CurlApi.h"
-
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QSysInfo>
 #include <algorithm>
 #include <atomic>
+#include <curl/curl.h>
 #include <memory>
 #include <thread>
 
@@ -57,32 +56,36 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
 // The handles of one transfer, released whatever happens.
 struct TEasy
 {
-    const TCurlApi& curl;
-    CURL* handle = curl.easy_init();
+    CURL* handle = curl_easy_init();
     curl_mime* mime = nullptr;
     curl_slist* headers = nullptr;
     curl_slist* recipients = nullptr;
     std::vector<curl_slist*> partHeaders;
 
-    explicit TEasy(const TCurlApi& api)
-        : curl(api)
-    {
-    }
+    TEasy() = default;
     TEasy(const TEasy&) = delete;
     TEasy& operator=(const TEasy&) = delete;
     ~TEasy()
     {
-        curl.mime_free(mime);
-        curl.slist_free_all(headers);
-        curl.slist_free_all(recipients);
+        curl_mime_free(mime);
+        curl_slist_free_all(headers);
+        curl_slist_free_all(recipients);
         for (auto* list : partHeaders) {
-            curl.slist_free_all(list);
+            curl_slist_free_all(list);
         }
         if (handle != nullptr) {
-            curl.easy_cleanup(handle);
+            curl_easy_cleanup(handle);
         }
     }
 };
+
+// curl's global set-up, once per run and before the first handle; a static's initialisation is thread-safe, and
+// the set-up is never undone, as other libraries may still hold TLS state at exit.
+bool curlReady()
+{
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
 
 bool hasLineBreakOrNul(const QByteArray& text)
 {
@@ -193,13 +196,10 @@ TSmtpResult TCurlSmtpSession::perform(const TExchangeOptions& options, const TOu
         }
     }
 
-    QString loadError;
-    const TCurlApi* api = CurlApi(&loadError);
-    if (api == nullptr) {
-        return failure(loadError);
+    if (!curlReady()) {
+        return failure(QStringLiteral("The mail library could not be initialised"));
     }
-    const TCurlApi& curl = *api;
-    TEasy e(curl);
+    TEasy e;
     if (e.handle == nullptr) {
         return failure(QStringLiteral("The mail library could not be initialised"));
     }
@@ -218,86 +218,86 @@ TSmtpResult TCurlSmtpSession::perform(const TExchangeOptions& options, const TOu
     const QByteArray caFile = QFile::encodeName(c.caFile);
     const QByteArray caPath = QFile::encodeName(options.systemCaPath);
 
-    curl.easy_setopt(h, CURLOPT_URL, url.constData());
-    curl.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-    curl.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl.easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl.easy_setopt(h, CURLOPT_VERBOSE, 1L); // the debug callback sees the server's reply lines only so
-    curl.easy_setopt(h, CURLOPT_DEBUGFUNCTION, onDebug);
-    curl.easy_setopt(h, CURLOPT_DEBUGDATA, &trace);
-    curl.easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    curl.easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-    curl.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
-    curl.easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, options.idleTimeoutSeconds);
-    curl.easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl.easy_setopt(h, CURLOPT_LOW_SPEED_TIME, options.idleTimeoutSeconds);
-    curl.easy_setopt(h, CURLOPT_TIMEOUT, options.totalTimeoutSeconds);
-    curl.easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    curl.easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl.easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L); // the debug callback sees the server's reply lines only so
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, onDebug);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &trace);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, options.idleTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, options.idleTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, options.totalTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!c.caFile.isEmpty()) {
         // CAINFO alone would replace the system bundle; the hashed folder keeps the system's certificates.
-        curl.easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
-        curl.easy_setopt(h, CURLOPT_CAPATH, caPath.constData());
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
+        curl_easy_setopt(h, CURLOPT_CAPATH, caPath.constData());
     }
     if (c.tls == TSmtpTls::StartTls) {
-        curl.easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
     }
     if (c.login) {
-        curl.easy_setopt(h, CURLOPT_USERNAME, c.user.constData());
-        curl.easy_setopt(h, CURLOPT_PASSWORD, c.password.constData());
-        curl.easy_setopt(h, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+        curl_easy_setopt(h, CURLOPT_USERNAME, c.user.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, c.password.constData());
+        curl_easy_setopt(h, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
     }
-    curl.easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
     for (const auto& rcpt : mail.recipients) {
         if (hasLineBreakOrNul(rcpt)) {
             return failure(QStringLiteral("A recipient address holds a line break"));
         }
-        e.recipients = curl.slist_append(e.recipients, ('<' + rcpt + '>').constData());
+        e.recipients = curl_slist_append(e.recipients, ('<' + rcpt + '>').constData());
     }
-    curl.easy_setopt(h, CURLOPT_MAIL_RCPT, e.recipients);
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, e.recipients);
     // One refused address must not silence the mail for everybody else.
-    curl.easy_setopt(h, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
 
     for (const auto& header : mail.headers) {
-        e.headers = curl.slist_append(e.headers, header.constData());
+        e.headers = curl_slist_append(e.headers, header.constData());
     }
-    curl.easy_setopt(h, CURLOPT_HTTPHEADER, e.headers);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, e.headers);
 
-    e.mime = curl.mime_init(h);
+    e.mime = curl_mime_init(h);
     if (mail.hasText) {
-        curl_mimepart* part = curl.mime_addpart(e.mime);
-        curl.mime_data(part, mail.text.constData(), static_cast<size_t>(mail.text.size()));
-        curl.mime_type(part, mail.textType.constData());
+        curl_mimepart* part = curl_mime_addpart(e.mime);
+        curl_mime_data(part, mail.text.constData(), static_cast<size_t>(mail.text.size()));
+        curl_mime_type(part, mail.textType.constData());
         // Never 8bit: a line over 998 bytes would be refused; curl stuffs the dots itself.
-        curl.mime_encoder(part, "quoted-printable");
+        curl_mime_encoder(part, "quoted-printable");
     }
     for (const auto& attachment : mail.attachments) {
-        curl_mimepart* part = curl.mime_addpart(e.mime);
-        if (curl.mime_filedata(part, QFile::encodeName(attachment.path).constData()) != CURLE_OK) {
+        curl_mimepart* part = curl_mime_addpart(e.mime);
+        if (curl_mime_filedata(part, QFile::encodeName(attachment.path).constData()) != CURLE_OK) {
             return failure(QStringLiteral("The attachment %1 cannot be read").arg(attachment.path));
         }
-        curl.mime_filename(part, nullptr); // curl would write the raw bytes; our own header carries the name
-        curl.mime_type(part, "application/octet-stream");
-        curl.mime_encoder(part, "base64");
-        curl_slist* partHeader = curl.slist_append(
+        curl_mime_filename(part, nullptr); // curl would write the raw bytes; our own header carries the name
+        curl_mime_type(part, "application/octet-stream");
+        curl_mime_encoder(part, "base64");
+        curl_slist* partHeader = curl_slist_append(
             nullptr, (QByteArray("Content-Disposition: attachment; ") + attachment.fileName).constData());
         e.partHeaders.push_back(partHeader);
-        curl.mime_headers(part, partHeader, 0);
+        curl_mime_headers(part, partHeader, 0);
     }
-    curl.easy_setopt(h, CURLOPT_MIMEPOST, e.mime);
-    curl.easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_MIMEPOST, e.mime);
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
 
-    const CURLcode rc = curl.easy_perform(h);
+    const CURLcode rc = curl_easy_perform(h);
     TSmtpResult result;
     result.refusedRecipients = trace.refusedRecipients;
     if (rc == CURLE_OK) {
         result.ok = true;
         return result;
     }
-    QString text = QString::fromUtf8(errorBuffer[0] != '\0' ? errorBuffer : curl.easy_strerror(rc));
+    QString text = QString::fromUtf8(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(rc));
     long responseCode = 0;
-    curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &responseCode);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &responseCode);
     if (!trace.lastErrorReply.isEmpty() && responseCode >= 400) {
         text += QStringLiteral(" (server: %1)").arg(QString::fromUtf8(trace.lastErrorReply));
     }

@@ -1,5 +1,4 @@
 #include "CoreTestApp.h"
-#include "CurlApi.h"
 #include "GbkCodec.h"
 #include "MailHeaders.h"
 #include "SmtpSession.h"
@@ -12,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -349,23 +349,21 @@ TEST_F(SmtpSessionTest, BadSettingsAndHeadersAreRefusedWithoutConnecting)
     EXPECT_TRUE(m_server.mails().isEmpty());
 }
 
-// The mail library is loaded by name at the first send; a missing file or an incomplete one is a clear error,
-// never a crash, and the real one resolves every entry point the session calls.
-TEST(CurlApiTest, LoadsTheRealLibraryAndRefusesMissingOrForeignOnes)
+// The mail library the station is linked with must carry everything the session asks of it: a build without
+// TLS or without the SMTP protocols would fail only at the first alarm, so it is caught here.
+TEST(LinkedCurlTest, SpeaksSmtpOverTlsWithTheOptionsTheSessionSets)
 {
-    TCurlApi api;
-    QString error;
-    EXPECT_FALSE(LoadCurlApi("libqorsmail-no-such-library.so.9", api, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("libqorsmail-no-such-library.so.9"))) << error.toStdString();
-    EXPECT_EQ(api.easy_init, nullptr);
-
-    error.clear();
-    EXPECT_FALSE(LoadCurlApi("libz.so.1", api, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("curl_global_init"))) << error.toStdString();
-    EXPECT_EQ(api.easy_perform, nullptr);
-
-    const TCurlApi* real = CurlApi(&error);
-    ASSERT_NE(real, nullptr) << error.toStdString();
-    EXPECT_NE(real->mime_headers, nullptr);
-    EXPECT_EQ(CurlApi(), real);
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    ASSERT_NE(info, nullptr);
+    // CURLOPT_PROTOCOLS_STR came with 7.85; the run-time library must not be older than the headers built on.
+    EXPECT_GE(info->version_num, 0x075500u) << info->version;
+    EXPECT_GE(info->version_num, static_cast<unsigned>(LIBCURL_VERSION_NUM)) << info->version;
+    EXPECT_NE(info->features & CURL_VERSION_SSL, 0) << "no TLS in " << info->version;
+    QStringList protocols;
+    for (const char* const* p = info->protocols; p != nullptr && *p != nullptr; ++p) {
+        protocols.append(QString::fromLatin1(*p));
+    }
+    for (const char* needed : {"smtp", "smtps"}) {
+        EXPECT_TRUE(protocols.contains(QLatin1String(needed))) << needed << " missing from " << info->version;
+    }
 }
