@@ -1,5 +1,7 @@
 #include "NormalFunction.h"
 
+#include "GbkText.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
@@ -167,7 +169,7 @@ QByteArray TrimBlanks(const QByteArray& text)
 
 QByteArray TextBeforeChar(const QByteArray& text, char separator)
 {
-    const qsizetype at = text.indexOf(separator);
+    const qsizetype at = Gbk::indexOfChar(text, separator);
     if (at < 0) {
         return {};
     }
@@ -176,11 +178,11 @@ QByteArray TextBeforeChar(const QByteArray& text, char separator)
 
 QByteArray TextAfterChar(const QByteArray& text, char separator)
 {
-    const qsizetype at = text.indexOf(separator);
+    const qsizetype at = Gbk::indexOfChar(text, separator);
     if (at < 0) {
         return {};
     }
-    const qsizetype comment = text.indexOf("//");
+    const qsizetype comment = Gbk::indexOf(text, "//");
     const qsizetype start = at + 1;
     if (comment >= 0 && comment < start) {
         return {};

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstdint>
 
 // Access set bits.
@@ -36,6 +35,7 @@ int64_t LWriteFile(int32_t handle, const void* buffer, int64_t count);
 // Closes a handle above 0 (0 or -1 result) and always sets the variable to -1.
 int32_t LCloseFile(int32_t& handle);
 
+// Both search GBK text by characters: a trail byte that equals the separator or '/' is no hit.
 // Text before the first separator, blanks (0x00..0x20) trimmed; empty when the separator does not occur.
 QByteArray TextBeforeChar(const QByteArray& text, char separator);
 // Text after the first separator and before the first "//" of the text, blanks trimmed; empty when the separator

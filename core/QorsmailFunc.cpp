@@ -333,7 +333,7 @@ int ParseRecipients(
             return -1;
         }
         TMailAddr& entry = parsed[stored];
-        if (line.contains('@')) {
+        if (Gbk::containsChar(line, '@')) {
             if (TextBeforeChar(line, '@').isEmpty() || TextAfterChar(line, '@').isEmpty()) {
                 return -1;
             }

@@ -1,6 +1,7 @@
 #include "SmtpIni.h"
 
 #include "GbkCodec.h"
+#include "GbkText.h"
 #include "NormalFunction.h"
 
 #include <QFile>
@@ -95,7 +96,7 @@ TProfileFile TProfileFile::fromBytes(const QByteArray& input)
             continue;
         }
         if (line.front() == '[') {
-            const qsizetype close = line.indexOf(']');
+            const qsizetype close = Gbk::indexOfChar(line, ']');
             if (close < 0) {
                 // No closing bracket: neither a header nor a key; the section goes on.
                 continue;

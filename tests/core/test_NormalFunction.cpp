@@ -195,6 +195,28 @@ TEST(TextHelpers, TextBeforeChar)
     EXPECT_EQ(TextBeforeChar("\xD6\xB5\xB0\xE0 <a@b>", '<'), QByteArray("\xD6\xB5\xB0\xE0"));
 }
 
+// A trail byte equal to the separator is part of a character: 園 is 0x88 0x40, 乚 is 0x81 0x5D.
+TEST(TextHelpers, SeparatorsAreFoundByCharacter)
+{
+    struct Case
+    {
+        QByteArray text;
+        char separator;
+        QByteArray before;
+        QByteArray after;
+    };
+    const Case cases[] = {
+        {"\x88\x40\xCF\xE0@b.cn", '@', "\x88\x40\xCF\xE0", "b.cn"},
+        {"a@\x88\x40 // x", '@', "a", "\x88\x40"},
+        {"\x88\x40\x88\x40", '@', "", ""},
+        {"\x81\x5D] x", ']', "\x81\x5D", "x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TextBeforeChar(c.text, c.separator), c.before) << c.text.toHex().constData();
+        EXPECT_EQ(TextAfterChar(c.text, c.separator), c.after) << c.text.toHex().constData();
+    }
+}
+
 TEST(TextHelpers, TextAfterChar)
 {
     EXPECT_EQ(TextAfterChar("name = addr@x.cn  // comment", '='), QByteArray("addr@x.cn"));

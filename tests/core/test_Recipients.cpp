@@ -80,6 +80,40 @@ TEST_F(Recipients, BadLinesRefuseTheWholeTextAndLeaveTheListAlone)
     }
 }
 
+// 園, 顯, 驚 and 獲 end in the byte 0x40, the code of "@": they are characters, not address separators.
+TEST_F(Recipients, GbkCharactersEndingInTheAtByteAreNames)
+{
+    m_tables.AddrBook.push_back(rawEntry(Gbk::encode(QStringLiteral("園張")), "yuan@plant.example"));
+    m_tables.AddrBook.push_back(rawEntry(Gbk::encode(QStringLiteral("張園")), "zhangyuan@plant.example"));
+    m_tables.AddrBook.push_back(rawEntry(Gbk::encode(QStringLiteral("顯驚獲")), "xian@plant.example"));
+    struct Case
+    {
+        QString line;
+        int result;
+        QString name;
+        QString addr;
+    };
+    const Case cases[] = {
+        {QStringLiteral("園張"), 1, QStringLiteral("園張"), QStringLiteral("yuan@plant.example")},
+        {QStringLiteral(" 張園 "), 1, QStringLiteral("張園"), QStringLiteral("zhangyuan@plant.example")},
+        {QStringLiteral("顯驚獲"), 1, QStringLiteral("顯驚獲"), QStringLiteral("xian@plant.example")},
+        {QStringLiteral("園@plant.example"), 1, QString(), QStringLiteral("園@plant.example")},
+        {QStringLiteral("ops@園.example"), 1, QString(), QStringLiteral("ops@園.example")},
+        {QStringLiteral("園園"), -1, {}, {}}, // not in the book
+        {QStringLiteral("園@"), -1, {}, {}},
+        {QStringLiteral("ops@園//x"), 1, QString(), QStringLiteral("ops@園//x")},
+        {QStringLiteral("ops@//園"), -1, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line.toStdString());
+        ASSERT_EQ(parse({c.line}), c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(name(0), c.name);
+            EXPECT_EQ(addr(0), c.addr);
+        }
+    }
+}
+
 TEST_F(Recipients, TextLongerThanAFieldIsRefused)
 {
     const QString local39 = QString(QLatin1Char('x')).repeated(39 - 10) + QStringLiteral("@b.example");

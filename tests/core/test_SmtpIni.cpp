@@ -217,6 +217,11 @@ TEST(ProfileFile, MissingFileIsEmptyAndRawValuesKeepGbkBytes)
     EXPECT_FALSE(ini.readBool("A", "b", true));
     EXPECT_TRUE(ini.readBool("A", "name", true));
     EXPECT_FALSE(ini.rawValue("B", "name"));
+
+    // 乚 is 0x81 0x5D: its trail byte is the code of "]" and does not close the section name.
+    const QByteArray section = Gbk::encode(QStringLiteral("乚段"));
+    const auto named = TProfileFile::fromBytes("[" + section + "]\nkey=v\n");
+    EXPECT_EQ(named.rawValue(section, "key"), QByteArray("v"));
 }
 
 } // namespace
