@@ -164,17 +164,57 @@ void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByt
     }
 }
 
-bool FindNewestReportFile(const QString& storedName, QString& path)
+bool MatchesFilePattern(const QString& pattern, const QString& name)
+{
+    const QList<uint> p = pattern.toUcs4();
+    const QList<uint> n = name.toUcs4();
+    qsizetype pi = 0;
+    qsizetype ni = 0;
+    // Where the last '*' stood and how much of the name it has taken so far: on a mismatch it takes one more.
+    qsizetype starAt = -1;
+    qsizetype starTaken = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && p[pi] == uint('*')) {
+            starAt = pi++;
+            starTaken = ni;
+        } else if (pi < p.size() && (p[pi] == uint('?') || p[pi] == n[ni])) {
+            ++pi;
+            ++ni;
+        } else if (starAt >= 0) {
+            pi = starAt + 1;
+            ni = ++starTaken;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == uint('*')) {
+        ++pi;
+    }
+    return pi == p.size();
+}
+
+bool FindNewestReportFile(const QString& storedName, const QString& workDir, QString& path)
 {
     const qsizetype slash = storedName.lastIndexOf(QLatin1Char('/'));
-    const QString directory = storedName.left(slash + 1);
+    QString directory = storedName.left(slash + 1);
     const QString fileName = storedName.mid(slash + 1);
+    // An empty name, or one naming only a folder, would take every file of that folder: it names no report.
+    if (fileName.isEmpty()) {
+        return false;
+    }
+    // Relative names belong to the suite's working directory, never to wherever the process was started.
+    if (!directory.startsWith(QLatin1Char('/'))) {
+        if (!workDir.startsWith(QLatin1Char('/'))) {
+            return false;
+        }
+        directory.prepend(workDir.endsWith(QLatin1Char('/')) ? workDir : workDir + QLatin1Char('/'));
+    }
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? fileName.mid(dot) : QString();
     const QString base = dot >= 0 ? fileName.left(dot) : fileName;
+    const QString pattern = base + QLatin1Char('*') + extension;
 
-    // Matched literally (base + anything + extension): a "[" or "?" in a stored name is no wildcard.
-    const QDir dir(directory.isEmpty() ? QStringLiteral(".") : directory);
+    const QDir dir(directory);
     const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     bool found = false;
     struct stat best
@@ -182,7 +222,7 @@ bool FindNewestReportFile(const QString& storedName, QString& path)
     };
     QString bestName;
     for (const auto& name : names) {
-        if (name.size() < base.size() + extension.size() || !name.startsWith(base) || !name.endsWith(extension)) {
+        if (!MatchesFilePattern(pattern, name)) {
             continue;
         }
         struct stat info
@@ -238,7 +278,7 @@ int SendReportMail(TComposeContext& context, const TReportMailTask& task)
     const int count = ClampCount(task.FileCount, MaxReportFiles);
     for (int k = 0; k < count; ++k) {
         QString found;
-        if (FindNewestReportFile(Gbk::fieldText(task.Files[k]), found)) {
+        if (FindNewestReportFile(Gbk::fieldText(task.Files[k]), context.tables.workDirPath(), found)) {
             composed.mail.attachments.push_back(
                 {found, MailHeaders::extendedParameter("filename", Gbk::encode(QFileInfo(found).fileName()))});
         }

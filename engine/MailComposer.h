@@ -40,10 +40,16 @@ int SendReportMail(TComposeContext& context, const TReportMailTask& task);
 void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines);
 QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event);
 
-// The newest regular file that fits a stored report file name: directory (up to the last "/") + base name +
-// anything + extension. Modification times are compared at full resolution; of equal ones the first in name
-// order wins. True with the full path when one exists.
-bool FindNewestReportFile(const QString& storedName, QString& path);
+// The newest regular file that fits a stored report file name: in the directory part (up to the last "/", taken
+// literally), a file whose name matches the pattern base name + "*" + extension, where "*" and "?" of the stored
+// name are wildcards too. A relative name is resolved against the working directory `workDir`; an empty file
+// name part (an empty name, or one ending in "/") finds nothing. Modification times are compared at full
+// resolution; of equal ones the first in name order wins. True with the full path when one exists.
+bool FindNewestReportFile(const QString& storedName, const QString& workDir, QString& path);
+
+// File name pattern match: "*" any run of characters, "?" exactly one character, every other character only
+// itself (case counts, as on the file system).
+bool MatchesFilePattern(const QString& pattern, const QString& name);
 
 // The display name of an event type number ("未知" for a number not in the list).
 QString EventTypeName(int32_t typeNumber);

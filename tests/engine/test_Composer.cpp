@@ -5,6 +5,7 @@
 #include "SmtpTestServer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <fcntl.h>
@@ -326,36 +327,127 @@ TEST(FindNewestReportFile, PatternTimesAndTies)
     QTemporaryDir dir;
     const QString d = dir.path() + QLatin1Char('/');
     QString found;
-    EXPECT_FALSE(FindNewestReportFile(d + QStringLiteral("day.xls"), found));
-    EXPECT_FALSE(FindNewestReportFile(d + QStringLiteral("nodir/day.xls"), found));
+    EXPECT_FALSE(FindNewestReportFile(d + QStringLiteral("day.xls"), d, found));
+    EXPECT_FALSE(FindNewestReportFile(d + QStringLiteral("nodir/day.xls"), d, found));
 
     // Stamps that differ by less than a millisecond still order the files.
     ASSERT_TRUE(writeFile(d + QStringLiteral("day1.xls"), "1"));
     ASSERT_TRUE(writeFile(d + QStringLiteral("day2.xls"), "2"));
     ASSERT_TRUE(touch(d + QStringLiteral("day1.xls"), 1700000000, 500));
     ASSERT_TRUE(touch(d + QStringLiteral("day2.xls"), 1700000000, 400));
-    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day.xls"), found));
+    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day.xls"), d, found));
     EXPECT_EQ(found, d + QStringLiteral("day1.xls"));
     // Equal stamps: the first in name order stays.
     ASSERT_TRUE(touch(d + QStringLiteral("day2.xls"), 1700000000, 500));
-    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day.xls"), found));
+    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day.xls"), d, found));
     EXPECT_EQ(found, d + QStringLiteral("day1.xls"));
 
     // Without an extension the pattern is base + "*"; the extension must really end the name.
     ASSERT_TRUE(writeFile(d + QStringLiteral("dayz"), "z"));
     ASSERT_TRUE(touch(d + QStringLiteral("dayz"), 1800000000));
-    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day"), found));
+    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day"), d, found));
     EXPECT_EQ(found, d + QStringLiteral("dayz"));
-    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day.xls"), found));
+    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("day.xls"), d, found));
     EXPECT_EQ(found, d + QStringLiteral("day1.xls"));
 
-    // Wildcard characters in a stored name are taken literally.
+    // "[" is no wildcard; "?" and "*" are.
     ASSERT_TRUE(writeFile(d + QStringLiteral("a[1].xls"), "a"));
     ASSERT_TRUE(writeFile(d + QStringLiteral("a1.xls"), "b"));
     ASSERT_TRUE(touch(d + QStringLiteral("a1.xls"), 1900000000));
-    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("a[1].xls"), found));
+    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("a[1].xls"), d, found));
     EXPECT_EQ(found, d + QStringLiteral("a[1].xls"));
-    EXPECT_FALSE(FindNewestReportFile(d + QStringLiteral("?.xls"), found));
+    ASSERT_TRUE(FindNewestReportFile(d + QStringLiteral("?.xls"), d, found));
+    EXPECT_EQ(found, d + QStringLiteral("a1.xls"));
+}
+
+TEST(FindNewestReportFile, StoredWildcardsEmptyNamesAndRelativeNames)
+{
+    QTemporaryDir work;
+    QTemporaryDir elsewhere;
+    const QString w = work.path() + QLatin1Char('/');
+    const QString e = elsewhere.path() + QLatin1Char('/');
+    ASSERT_TRUE(QDir().mkpath(w + QStringLiteral("rel")));
+    const struct
+    {
+        QString file;
+        qint64 stamp;
+    } files[] = {
+        {w + QStringLiteral("day1.xls"), 1700000000},
+        {w + QStringLiteral("night.xls"), 1700000300},
+        {w + QStringLiteral("night.doc"), 1700000900},
+        {w + QStringLiteral("rel/day1.xls"), 1700000100},
+        {w + QStringLiteral("rel/x.jpg"), 1700000200},
+        // The process's current directory holds a newer file of every name: it must never be looked at.
+        {e + QStringLiteral("day1.xls"), 1900000000},
+        {e + QStringLiteral("newest.txt"), 1900000000},
+        {e + QStringLiteral("rel/day1.xls"), 1900000000},
+    };
+    ASSERT_TRUE(QDir().mkpath(e + QStringLiteral("rel")));
+    for (const auto& f : files) {
+        ASSERT_TRUE(writeFile(f.file, "x"));
+        ASSERT_TRUE(touch(f.file, f.stamp));
+    }
+    const QString oldCurrent = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(e));
+
+    const struct
+    {
+        QString stored;
+        QString workDir;
+        QString expected; // empty: nothing found
+    } cases[] = {
+        {w + QStringLiteral("*.xls"), w, w + QStringLiteral("night.xls")},
+        {w + QStringLiteral("*"), w, w + QStringLiteral("night.doc")},
+        {w + QStringLiteral("d?y.xls"), w, w + QStringLiteral("day1.xls")},
+        {w + QStringLiteral("?.doc"), w, w + QStringLiteral("night.doc")},
+        {w + QStringLiteral("n*t.x?s"), w, w + QStringLiteral("night.xls")},
+        {w + QStringLiteral("*.pdf"), w, QString()},
+        {QString(), w, QString()},
+        {w, w, QString()},
+        {w + QStringLiteral("rel/"), w, QString()},
+        {QStringLiteral("/"), w, QString()},
+        {QStringLiteral("day.xls"), w, w + QStringLiteral("day1.xls")},
+        {QStringLiteral("rel/day.xls"), w, w + QStringLiteral("rel/day1.xls")},
+        {QStringLiteral("rel/*"), work.path(), w + QStringLiteral("rel/x.jpg")},
+        {QStringLiteral("day.xls"), QString(), QString()},
+        {QStringLiteral("newest.txt"), w, QString()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored.toStdString() + " in " + c.workDir.toStdString());
+        QString found = QStringLiteral("untouched");
+        EXPECT_EQ(FindNewestReportFile(c.stored, c.workDir, found), !c.expected.isEmpty());
+        EXPECT_EQ(found, c.expected.isEmpty() ? QStringLiteral("untouched") : c.expected);
+    }
+    QDir::setCurrent(oldCurrent);
+}
+
+TEST(MatchesFilePattern, StarAnyRunQuestionOneCharacter)
+{
+    const struct
+    {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"日报*.xls", "日报.xls", true},
+        {"日报*.xls", "日报20240703.xls", true},
+        {"日报*.xls", "日报.xlsx", false},
+        {"日报*.xls", "月报.xls", false},
+        {"?报*.xls", "日报1.xls", true},
+        {"??*", "日", false},
+        {"*a*b*", "xxaxxbxx", true},
+        {"*a*b", "ab_a", false},
+        {"a[1]*", "a[1].xls", true},
+        {"a[1]*", "a1.xls", false},
+        {"Day*", "day1", false},
+        {"**", "", true},
+        {"*", "", true},
+        {"?", "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MatchesFilePattern(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)), c.matches)
+            << c.pattern << " / " << c.name;
+    }
 }
 
 TEST(EventTypeName, ByListIndexWithUnknownFallback)

@@ -460,7 +460,16 @@ void buildReportTask(const QJsonValue& v, const QString& path, TReportMailTask& 
     r.putText(t.Title, text(o, "title", sizeof(t.Title), QString::fromUtf8(LangText::ReportMail_Str::Str0.Default)));
     const QJsonArray files = array(o, "files", MaxReportFiles);
     for (qsizetype i = 0; i < files.size(); ++i) {
-        r.putText(t.Files[i], toText(files.at(i), indexPath(o.path("files"), i), sizeof(t.Files[i])));
+        const QString filePath = indexPath(o.path("files"), i);
+        const QByteArray name = toText(files.at(i), filePath, sizeof(t.Files[i]));
+        // The station finds nothing for such a name; refusing it here tells the author at once.
+        if (name.isEmpty()) {
+            refuse(filePath, QStringLiteral("empty, a report file name must name a file"));
+        }
+        if (name.endsWith('/')) {
+            refuse(filePath, QStringLiteral("names only a folder, a report file name must name a file"));
+        }
+        r.putText(t.Files[i], name);
     }
     r.put(&t.FileCount, static_cast<int32_t>(files.size()));
     const QJsonValue sendType = o.take("sendType");
