@@ -129,6 +129,13 @@ QORSMAIL_TEXT(MailCheck_Str, Str2, "邮件没有有效的收件人")
 QORSMAIL_TEXT(MailCheck_Str, Str3, "收件人被邮件服务器拒绝：")
 } // namespace MailCheck_Str
 
+// Texts of ours for input that does not fit a 40-byte field (39 bytes of GBK; a Chinese character takes two).
+namespace FieldLength_Str {
+QORSMAIL_TEXT(FieldLength_Str, Str0, "姓名过长（最多39个字节，一个汉字占2个字节），本次修改已取消！")
+QORSMAIL_TEXT(FieldLength_Str, Str1, "EMAIL地址过长（最多39个字节，一个汉字占2个字节），本次修改已取消！")
+QORSMAIL_TEXT(FieldLength_Str, Str2, "收件人 \"%1\" 过长（最多39个字节，一个汉字占2个字节），请删除后再确定！")
+} // namespace FieldLength_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's
