@@ -1,5 +1,6 @@
 // The recipient selection, driven on the real dialog offscreen.
 
+#include "DialogChecks.h"
 #include "FocusChain.h"
 #include "GbkCodec.h"
 #include "SelAddrDlg.h"
@@ -68,6 +69,8 @@ TEST_F(SelEmailAddr, ShowListsEveryBookNameAndKeepsTheLoadedLinesAsTheyStand)
     EXPECT_EQ(receiverLines(), lines);
     EXPECT_FALSE(m_dlg.Modified);
     EXPECT_EQ(m_dlg.windowTitle(), QStringLiteral("选择收件人"));
+    EXPECT_TRUE(ClippedTexts(m_dlg).isEmpty()) << ClippedTexts(m_dlg).join(QLatin1Char(' ')).toStdString();
+    SaveGrab(m_dlg, QStringLiteral("TSelEmailAddrDlg"));
 
     // The next show reads the book again; the recipient lines stay until the next LoadReceivers.
     m_dlg.hide();
