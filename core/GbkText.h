@@ -10,6 +10,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
+#include <cstdint>
 
 namespace Gbk {
 
@@ -33,6 +35,18 @@ QByteArray upperAscii(const QByteArray& text);
 
 // Equal by character: single-byte characters ignore ASCII case, multi-byte characters must match exactly.
 bool equalFoldAscii(const QByteArray& a, const QByteArray& b);
+
+// Case folding for comparisons that ignore case in the whole code page: every character that has a case becomes
+// its upper case, the single-byte ASCII letters and the double-byte letters whose Unicode upper case is again a
+// double-byte character (full-width Latin, Greek, Cyrillic, Roman numerals; the table is derived from the codec
+// at build time). Every other character, four-byte ones included, stays as it is. The result has the input's
+// length and character boundaries, so a byte comparison of folded texts that starts on a boundary compares
+// whole characters.
+void foldCase(const unsigned char* in, size_t length, unsigned char* out);
+QByteArray foldCase(const QByteArray& text);
+
+// The folded form of the double-byte character lead, trail, as (lead << 8 | trail).
+uint16_t foldDoubleByte(unsigned char lead, unsigned char trail);
 
 // Number of GBK bytes the text takes in a record field.
 inline qsizetype byteLength(const QString& text)

@@ -1,17 +1,14 @@
 #include "EventTrigger.h"
 
 #include "GbkCodec.h"
+#include "GbkText.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr size_t FieldLength = 256; // Keyword and EventText
-
-unsigned char foldAscii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
 
 size_t charLength(const unsigned char* p, size_t remaining)
 {
@@ -51,41 +48,16 @@ bool levelMatches(const EventRecord& event, const TEventMailTask& task)
     }
 }
 
-// The keyword (up to 256 bytes) matches the text at a character boundary `pos`: single-byte characters fold,
-// the bytes of multi-byte characters compare exactly. Both sides are walked by character, so a keyword
-// character never lines up with half of a text character.
-bool keywordAt(
-    const unsigned char* text, size_t textLength, size_t pos, const unsigned char* keyword, size_t keywordLength)
-{
-    if (textLength - pos < keywordLength) {
-        return false;
-    }
-    size_t k = 0;
-    while (k < keywordLength) {
-        const size_t n = charLength(keyword + k, keywordLength - k);
-        if (n == 1) {
-            if (foldAscii(text[pos + k]) != foldAscii(keyword[k])) {
-                return false;
-            }
-        } else if (std::memcmp(text + pos + k, keyword + k, n) != 0) {
-            return false;
-        }
-        k += n;
-    }
-    return true;
-}
-
-// Start key of a keyword or of a text position: the first byte (folded), and for two or more bytes the second
-// byte too, folded only when the first byte is a character of its own.
+// Start key of a folded keyword or of a position of a folded text: the first byte, and for two or more bytes the
+// second byte too.
 uint32_t key1(const unsigned char* p)
 {
-    return foldAscii(p[0]);
+    return p[0];
 }
 
 uint32_t key2(const unsigned char* p)
 {
-    const unsigned char b1 = charLength(p, 2) == 1 ? foldAscii(p[1]) : p[1];
-    return 256u + (static_cast<uint32_t>(foldAscii(p[0])) << 8 | b1);
+    return 256u + (static_cast<uint32_t>(p[0]) << 8 | p[1]);
 }
 
 } // namespace
@@ -95,10 +67,25 @@ bool TextContainsKeyword(const char* text, size_t textLength, const char* keywor
     if (keywordLength == 0) {
         return true;
     }
-    const auto* t = reinterpret_cast<const unsigned char*>(text);
-    const auto* k = reinterpret_cast<const unsigned char*>(keyword);
-    for (size_t pos = 0; pos < textLength && textLength - pos >= keywordLength;) {
-        if (keywordAt(t, textLength, pos, k, keywordLength)) {
+    if (keywordLength > textLength) {
+        return false;
+    }
+    // Both sides folded: folding keeps every character's bytes in place, so equal bytes from a character
+    // boundary of the text are equal characters.
+    unsigned char textBuffer[FieldLength];
+    unsigned char keywordBuffer[FieldLength];
+    std::vector<unsigned char> large;
+    unsigned char* t = textBuffer;
+    unsigned char* k = keywordBuffer;
+    if (textLength > FieldLength) {
+        large.resize(textLength + keywordLength);
+        t = large.data();
+        k = large.data() + textLength;
+    }
+    Gbk::foldCase(reinterpret_cast<const unsigned char*>(text), textLength, t);
+    Gbk::foldCase(reinterpret_cast<const unsigned char*>(keyword), keywordLength, k);
+    for (size_t pos = 0; textLength - pos >= keywordLength;) {
+        if (std::memcmp(t + pos, k, keywordLength) == 0) {
             return true;
         }
         pos += charLength(t + pos, textLength - pos);
@@ -136,41 +123,25 @@ void TEventScan::addRule(int32_t task, const TEventMailTask& rule)
     TRule r;
     r.task = task;
     r.length = static_cast<uint16_t>(length);
-    const auto* k = reinterpret_cast<const unsigned char*>(rule.Keyword);
-    for (size_t i = 0; i < length;) {
-        const size_t n = charLength(k + i, length - i);
-        for (size_t j = 0; j < n; ++j) {
-            r.fold[i + j] = n == 1 ? 1 : 0;
-            r.keyword[i + j] = n == 1 ? foldAscii(k[i]) : k[i + j];
-        }
-        i += n;
-    }
-    r.key = length == 1 ? key1(k) : key2(k);
+    Gbk::foldCase(reinterpret_cast<const unsigned char*>(rule.Keyword), length, r.keyword);
+    r.key = length == 1 ? key1(r.keyword) : key2(r.keyword);
     r.next = m_head[r.key];
     m_head[r.key] = static_cast<int32_t>(m_rules.size());
     m_keyBits[r.key / 64] |= uint64_t(1) << (r.key % 64);
     m_rules.push_back(r);
 }
 
-bool TEventScan::matchesAt(const TRule& rule, const unsigned char* text, size_t length, size_t pos) const
+bool TEventScan::matchesAt(const TRule& rule, const unsigned char* folded, size_t length, size_t pos) const
 {
-    if (length - pos < rule.length) {
-        return false;
-    }
-    const unsigned char* t = text + pos;
-    for (size_t i = 0; i < rule.length; ++i) {
-        const unsigned char c = rule.fold[i] ? foldAscii(t[i]) : t[i];
-        if (c != rule.keyword[i]) {
-            return false;
-        }
-    }
-    return true;
+    return length - pos >= rule.length && std::memcmp(folded + pos, rule.keyword, rule.length) == 0;
 }
 
 void TEventScan::scanText(const EventRecord& event, int32_t index, const TEventTaskTable& tasks)
 {
-    const auto* text = reinterpret_cast<const unsigned char*>(event.EventText);
     const size_t length = strnlen(event.EventText, FieldLength);
+    // Folded once per event; the keywords of the rules are folded the same way.
+    unsigned char* text = m_folded.data();
+    Gbk::foldCase(reinterpret_cast<const unsigned char*>(event.EventText), length, text);
     auto tryChain = [&](uint32_t key, size_t pos) {
         if ((m_keyBits[key / 64] >> (key % 64) & 1) == 0) {
             return;

@@ -31,12 +31,11 @@ private:
         int32_t next; // next rule with the same start key, or -1
         uint32_t key; // start key: 1-byte keys in 0..255, 2-byte keys 256 + (b0 << 8 | b1)
         uint16_t length; // keyword bytes
-        uint8_t keyword[256]; // ASCII letters of single-byte characters in lower case
-        uint8_t fold[256]; // 1 where the byte is a single-byte character and folds
+        uint8_t keyword[256]; // case-folded (Gbk::foldCase)
     };
 
     void addRule(int32_t task, const TEventMailTask& rule);
-    bool matchesAt(const TRule& rule, const unsigned char* text, size_t length, size_t pos) const;
+    bool matchesAt(const TRule& rule, const unsigned char* folded, size_t length, size_t pos) const;
     void scanText(const EventRecord& event, int32_t index, const TEventTaskTable& tasks);
 
     std::vector<TRule> m_rules;
@@ -45,6 +44,7 @@ private:
     std::vector<int32_t> m_head; // per start key: first rule, or -1
     std::array<uint64_t, (256 + 65536) / 64> m_keyBits; // start keys in use
     int32_t m_pendingKeywordRules = 0;
+    std::array<unsigned char, 256> m_folded; // the event text being scanned, case-folded
 };
 
 // The read buffer: each tick fills the records it reads before anything looks at them, so its 4.7 MB are
@@ -63,8 +63,8 @@ struct TTriggerState
 // The rule test of one event against one task: type, then level, then keyword.
 bool EventMatches(const EventRecord& event, const TEventMailTask& task);
 
-// The keyword test on GBK bytes: ASCII letters fold, double-byte characters compare exactly, a match starts
-// only on a character boundary.
+// The keyword test on GBK bytes: letters compare without regard to case in the whole code page (ASCII and the
+// double-byte letters, Gbk::foldCase), a match starts only on a character boundary.
 bool TextContainsKeyword(const char* text, size_t textLength, const char* keyword, size_t keywordLength);
 
 // The event step of one tick, with the local time taken at the tick's start.

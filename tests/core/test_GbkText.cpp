@@ -57,4 +57,44 @@ TEST(GbkText, BlanksAndAsciiCase)
     EXPECT_EQ(Gbk::byteLength(QString::fromUtf8("張a")), 3);
 }
 
+// The derived table against the letter ranges of the code page: each lower-case row folds onto its upper-case
+// row, and no other double-byte character changes.
+TEST(GbkText, FoldCaseTakesEveryLetterToItsUpperCase)
+{
+    const struct
+    {
+        unsigned lower;
+        unsigned upper;
+        unsigned count;
+    } rows[] = {
+        {0xA3E1, 0xA3C1, 26}, // full-width Latin
+        {0xA6C1, 0xA6A1, 24}, // Greek
+        {0xA7D1, 0xA7A1, 33}, // Cyrillic
+        {0xA2A1, 0xA2F1, 10}, // Roman numerals
+    };
+    unsigned expectedChanged = 0;
+    for (const auto& row : rows) {
+        for (unsigned i = 0; i < row.count; ++i) {
+            const unsigned lower = row.lower + i;
+            const unsigned upper = row.upper + i;
+            EXPECT_EQ(Gbk::foldDoubleByte(lower >> 8, lower & 0xFF), upper) << std::hex << lower;
+            EXPECT_EQ(Gbk::foldDoubleByte(upper >> 8, upper & 0xFF), upper) << std::hex << upper;
+        }
+        expectedChanged += row.count;
+    }
+    unsigned changed = 0;
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+            changed += Gbk::foldDoubleByte(lead, trail) != (lead << 8 | trail) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(changed, expectedChanged);
+
+    // Whole texts: ASCII letters too; trail bytes, four-byte characters and a cut lead byte stay as they are.
+    EXPECT_EQ(Gbk::foldCase(gbk("ａ相Ⅰ段")), gbk("Ａ相Ⅰ段"));
+    EXPECT_EQ(Gbk::foldCase(gbk("cb俛ωё")), gbk("CB俛ΩЁ"));
+    EXPECT_EQ(Gbk::foldCase(QByteArray("\x81\x30\x82\x31z\xA3", 6)), QByteArray("\x81\x30\x82\x31Z\xA3", 6));
+    EXPECT_EQ(Gbk::foldCase(QByteArray()), QByteArray());
+}
+
 } // namespace

@@ -232,6 +232,52 @@ TEST(EventMatchesRules, KeywordWalksTheTextByCharacter)
     EXPECT_TRUE(EventMatches(full, makeTask("zy")));
 }
 
+// Letters with case fold in the whole code page: full-width Latin, Greek, Cyrillic and Roman numerals as well as
+// ASCII. The plain test and the batch scan of a tick must both see it.
+TEST(EventMatchesRules, KeywordIgnoresCaseOfEveryLetterOfTheCodePage)
+{
+    const struct
+    {
+        const char16_t* keyword;
+        const char16_t* text;
+        bool matches;
+    } cases[] = {
+        {u"ａ相", u"1号主变Ａ相接地", true},
+        {u"Ｂ相", u"ｂ相电流越限", true},
+        {u"ⅰ段", u"10kV Ⅰ段母线失压", true},
+        {u"Ⅱ段", u"ⅱ段过流", true},
+        {u"ΔΩ", u"δω保护", true},
+        {u"трип", u"ТРИП 1#", true},
+        {u"ё", u"Ё", true},
+        {u"cb跳闸", u"CB跳闸", true},
+        {u"ａ相", u"A相接地", false}, // full-width and ASCII letters are different letters
+        {u"a相", u"ａ相接地", false},
+        {u"Ⅰ段", u"I段", false},
+        {u"ā", u"Ā", false}, // its upper case is no character of the code page
+        {u"中", u"中国", true},
+    };
+    for (const auto& c : cases) {
+        const QByteArray keyword = gbk(c.keyword);
+        const QByteArray text = gbk(c.text);
+        SCOPED_TRACE(QString::fromUtf16(c.keyword).toStdString() + " in " + QString::fromUtf16(c.text).toStdString());
+        EXPECT_EQ(
+            TextContainsKeyword(text.constData(), size_t(text.size()), keyword.constData(), size_t(keyword.size())),
+            c.matches);
+
+        TFakeLogLibrary log;
+        TMailTables tables;
+        tables.EventTasks.append(makeTask(keyword));
+        log.Events[0] = makeEvent(1, 1, text);
+        log.WritePos = 1;
+        TTriggerState st;
+        RunEventStep(tables, st, log, TickTime);
+        EXPECT_EQ(tables.EventTasks.state(0).State, c.matches ? 1 : 0);
+    }
+    // 0x81 0xA3 is one character; the 0xA3 0xC1 (Ａ) inside 0x81 0xA3 0xC1 0x41 starts on a trail byte.
+    EXPECT_FALSE(TextContainsKeyword("\x81\xA3\xC1\x41", 4, "\xA3\xE1", 2));
+    EXPECT_TRUE(TextContainsKeyword("\xA3\xC1\x81\x41", 4, "\xA3\xE1", 2));
+}
+
 TEST(EventStepScripted, FailingWritePosShortCountsAndOverlongCounts)
 {
     TFakeLogLibrary log;
@@ -327,7 +373,15 @@ TEST(EventStepScripted, BatchScanGivesTheMarksOfThePlainScan)
         " ",
         "\x81\x30\x82\x31",
         gbk(u"跳闸"),
-        gbk(u"主变")};
+        gbk(u"主变"),
+        gbk(u"Ａ"),
+        gbk(u"ａ"),
+        gbk(u"Ⅰ"),
+        gbk(u"ⅰ"),
+        gbk(u"Ω"),
+        gbk(u"ω"),
+        "\x81\xA3",
+        "\xC1"};
     QRandomGenerator rng(7);
     auto randomText = [&](int maxPieces) {
         QByteArray t;
