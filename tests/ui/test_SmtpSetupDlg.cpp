@@ -261,6 +261,18 @@ TEST_F(SmtpSetup, CancelAsksOnceSomethingChangedEvenIfRestored)
     EXPECT_TRUE(m_messages.requests().empty());
 }
 
+TEST_F(SmtpSetup, ReturnInAFieldPressesOk)
+{
+    m_dlg.show();
+    edit("SmtpPortEdit").setText(QStringLiteral("0"));
+    QTest::keyClick(&edit("SmtpPortEdit"), Qt::Key_Return);
+    EXPECT_EQ(m_messages.texts(), QStringList{Text(Str::Str1)});
+    edit("SmtpPortEdit").setText(QStringLiteral("587"));
+    QTest::keyClick(&edit("EmailAddrEdit"), Qt::Key_Return);
+    EXPECT_EQ(m_dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(m_dlg.Settings.smtpport, 587);
+}
+
 TEST_F(SmtpSetup, EveryShowTranslatesAndTheFieldsHoldThirtyNineBytes)
 {
     LangEngine().LoadLanguageBytes(Gbk::encode(
