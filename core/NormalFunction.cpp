@@ -154,6 +154,23 @@ int32_t LCloseFile(int32_t& handle)
     return result;
 }
 
+QString EscapeControls(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+            out += QStringLiteral("\\x") + QString::number(u, 16).rightJustified(2, QLatin1Char('0'));
+        } else if (u == 0x2028 || u == 0x2029) {
+            out += QStringLiteral("\\u") + QString::number(u, 16);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 QByteArray TrimBlanks(const QByteArray& text)
 {
     qsizetype begin = 0;

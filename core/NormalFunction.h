@@ -41,5 +41,8 @@ QByteArray TextBeforeChar(const QByteArray& text, char separator);
 // Text after the first separator and before the first "//" of the text, blanks trimmed; empty when the separator
 // does not occur or "//" comes first.
 QByteArray TextAfterChar(const QByteArray& text, char separator);
+// A text for one log line: control characters (C0, DEL, C1 and the Unicode line and paragraph separators) written
+// as \xNN or \uNNNN, so a title with a line break stays on its line in the log panel and the debug log.
+QString EscapeControls(const QString& text);
 // Removes bytes 0x00..0x20 at both ends.
 QByteArray TrimBlanks(const QByteArray& text);

@@ -44,7 +44,7 @@ TComposed composeCommon(TComposeContext& context,
     TComposed c;
     const SYSTEMTIME now = context.clock.now();
     const QByteArray subject = Gbk::fieldBytes(title) + '(' + DateTimeText(now, true).toLatin1() + ')';
-    c.subject = Gbk::decode(MailHeaders::oneLine(subject)); // for the log, which is one line per entry too
+    c.subject = visible(subject); // for the log, which is one line per entry too
 
     const QByteArray from = TrimBlanks(Gbk::fieldBytes(context.tables.SmtpSettings.LocalEmailAddr));
     const QByteArray fromName =

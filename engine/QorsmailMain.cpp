@@ -3,6 +3,7 @@
 #include "GbkCodec.h"
 #include "MLEngine.h"
 #include "MailComposer.h"
+#include "NormalFunction.h"
 #include "QorsmailFunc.h"
 #include "SmtpIni.h"
 #include "SmtpSession.h"
@@ -273,9 +274,11 @@ void TQorsmailMain::SendMailTimerTimer()
 
 void TQorsmailMain::WriteLogLine(const QString& text)
 {
-    emit logLineAdded(DateTimeText(m_clock.now()) + QStringLiteral("  ") + text);
+    // Titles and other stored texts may hold line breaks (a task file can carry them): one entry, one line.
+    const QString line = EscapeControls(text);
+    emit logLineAdded(DateTimeText(m_clock.now()) + QStringLiteral("  ") + line);
     if (m_debugLog) {
-        m_debugLog->WriteTimed(text);
+        m_debugLog->WriteTimed(line);
     }
 }
 

@@ -217,6 +217,24 @@ TEST(TextHelpers, SeparatorsAreFoundByCharacter)
     }
 }
 
+TEST(TextHelpers, EscapeControlsKeepsALogEntryOnOneLine)
+{
+    const struct
+    {
+        QString text;
+        QString escaped;
+    } cases[] = {
+        {QStringLiteral("日报\r\nBcc: x"), QStringLiteral("日报\\x0d\\x0aBcc: x")},
+        {QStringLiteral("a\tb\x7f"), QStringLiteral("a\\x09b\\x7f")},
+        {QString(QChar(0)) + QChar(0x85), QStringLiteral("\\x00\\x85")},
+        {QStringLiteral("x") + QChar(0x2028) + QChar(0x2029), QStringLiteral("x\\u2028\\u2029")},
+        {QStringLiteral("平常的 text \\x0d"), QStringLiteral("平常的 text \\x0d")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeControls(c.text), c.escaped) << c.text.toStdString();
+    }
+}
+
 TEST(TextHelpers, TextAfterChar)
 {
     EXPECT_EQ(TextAfterChar("name = addr@x.cn  // comment", '='), QByteArray("addr@x.cn"));

@@ -249,6 +249,23 @@ TEST_F(DispatchTest, WaitBeforeTheFirstAttemptAndSuccess)
     EXPECT_EQ(std::memcmp(&m_tables.EventTasks.state(0), &zero, sizeof zero), 0);
 }
 
+TEST_F(DispatchTest, ATitleWithALineBreakStaysOneLogLine)
+{
+    m_main->CreateEngine();
+    Gbk::storeFieldBytes(m_tables.SmtpSettings.LocalEmailAddr, "station@example.cn");
+    m_tables.SmtpSettings.MaxSendTries = 1;
+    addMarkedEvent(U("日报\r\nBcc: x"));
+    passAt(0);
+    ASSERT_EQ(m_panel.size(), 1);
+    const QString escaped = U("发送事件邮件\" 日报\\x0d\\x0aBcc: x \" 成功！");
+    EXPECT_EQ(m_panel.front(), escaped);
+    const QString log = readFile(m_dir.path() + QStringLiteral("/Debug/QorMail.log"));
+    EXPECT_TRUE(log.contains(QStringLiteral("2024-7-3 14:00:00.000, ") + escaped + QStringLiteral("\r\n")))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("\nBcc")));
+    m_main->DestroyEngine();
+}
+
 TEST_F(DispatchTest, MaxSendTriesZeroGivesUpAfterOneAttempt)
 {
     m_tables.SmtpSettings.MaxSendTries = 0;
