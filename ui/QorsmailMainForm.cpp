@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFont>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScopeGuard>
@@ -74,6 +75,10 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     logPalette.setColor(QPalette::Highlight, Qt::white);
     logPalette.setColor(QPalette::HighlightedText, highlight);
     m_ui->LogMemo->setPalette(logPalette);
+    // 宋体 where it is installed, as on the suite's Windows desktops; otherwise a CJK font Debian has.
+    QFont logFont = m_ui->LogMemo->font();
+    logFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
+    m_ui->LogMemo->setFont(logFont);
     m_ui->Splitter2->setSizes({217, 797 - 217});
     m_ui->Splitter1->setSizes({300, 157});
 

@@ -16,6 +16,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -161,6 +163,18 @@ TEST_F(MainForm, WithoutTasksTheRootsAreEmptyAndEditingIsAllowed)
     EXPECT_EQ(tree()->topLevelItem(1)->childCount(), 0);
     EXPECT_TRUE(m_engine->EditAllowed());
     EXPECT_TRUE(logMemo()->toPlainText().isEmpty());
+}
+
+TEST_F(MainForm, LogPanelAsksForSongtiWithAnInstalledCjkFallback)
+{
+    createForm();
+    const QFont font = logMemo()->font();
+    ASSERT_FALSE(font.families().isEmpty());
+    EXPECT_EQ(font.families().first(), QStringLiteral("宋体"));
+    // What the panel really gets on this machine is one of the families asked for, and it has Chinese glyphs.
+    const QString resolved = QFontInfo(font).family();
+    EXPECT_TRUE(font.families().contains(resolved)) << resolved.toStdString();
+    EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x90AE))) << "邮";
 }
 
 TEST_F(MainForm, LogPanelKeepsTheNewestHundredLinesAndHighlightsTheFirst)
