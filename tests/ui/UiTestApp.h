@@ -40,13 +40,14 @@ private:
 
 inline ::testing::Environment* const g_uiTestEnvironment = ::testing::AddGlobalTestEnvironment(new TUiTestEnvironment);
 
-// Records every message box and answers it with the next scripted button (Ok, or Yes/No as scripted).
+// Records every message box and answers it with the next scripted button (Ok, or Yes/No as scripted). A recorder
+// made while another is installed answers until it is destroyed, then the other answers again.
 class TMessageRecorder
 {
 public:
     TMessageRecorder()
     {
-        MessageBoxes::setHandler([this](const MessageBoxes::Request& request) {
+        m_previous = MessageBoxes::setHandler([this](const MessageBoxes::Request& request) {
             m_requests.push_back(request);
             if (m_answers.empty()) {
                 return request.buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
@@ -56,7 +57,7 @@ public:
             return answer;
         });
     }
-    ~TMessageRecorder() { MessageBoxes::setHandler({}); }
+    ~TMessageRecorder() { MessageBoxes::setHandler(std::move(m_previous)); }
     TMessageRecorder(const TMessageRecorder&) = delete;
     TMessageRecorder& operator=(const TMessageRecorder&) = delete;
 
@@ -72,6 +73,7 @@ public:
     }
 
 private:
+    MessageBoxes::Handler m_previous;
     std::vector<MessageBoxes::Request> m_requests;
     std::vector<QMessageBox::StandardButton> m_answers;
 };
@@ -82,7 +84,7 @@ class TInputRecorder
 public:
     TInputRecorder()
     {
-        MessageBoxes::setInputHandler([this](const MessageBoxes::InputRequest& request) {
+        m_previous = MessageBoxes::setInputHandler([this](const MessageBoxes::InputRequest& request) {
             m_requests.push_back(request);
             if (m_answers.empty()) {
                 return std::optional<QString>{};
@@ -92,7 +94,7 @@ public:
             return answer;
         });
     }
-    ~TInputRecorder() { MessageBoxes::setInputHandler({}); }
+    ~TInputRecorder() { MessageBoxes::setInputHandler(std::move(m_previous)); }
     TInputRecorder(const TInputRecorder&) = delete;
     TInputRecorder& operator=(const TInputRecorder&) = delete;
 
@@ -100,6 +102,7 @@ public:
     const std::vector<MessageBoxes::InputRequest>& requests() const { return m_requests; }
 
 private:
+    MessageBoxes::InputHandler m_previous;
     std::vector<MessageBoxes::InputRequest> m_requests;
     std::deque<std::optional<QString>> m_answers;
 };
@@ -112,7 +115,7 @@ public:
     using Step = std::function<int(QDialog&)>;
     TDialogRecorder()
     {
-        MessageBoxes::setDialogHandler([this](QDialog& dialog) {
+        m_previous = MessageBoxes::setDialogHandler([this](QDialog& dialog) {
             m_names << dialog.objectName();
             if (m_steps.empty()) {
                 return static_cast<int>(QDialog::Rejected);
@@ -122,7 +125,7 @@ public:
             return step(dialog);
         });
     }
-    ~TDialogRecorder() { MessageBoxes::setDialogHandler({}); }
+    ~TDialogRecorder() { MessageBoxes::setDialogHandler(std::move(m_previous)); }
     TDialogRecorder(const TDialogRecorder&) = delete;
     TDialogRecorder& operator=(const TDialogRecorder&) = delete;
 
@@ -130,6 +133,7 @@ public:
     const QStringList& names() const { return m_names; }
 
 private:
+    MessageBoxes::DialogHandler m_previous;
     QStringList m_names;
     std::deque<Step> m_steps;
 };
