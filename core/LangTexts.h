@@ -136,6 +136,12 @@ QORSMAIL_TEXT(FieldLength_Str, Str1, "EMAIL地址过长（最多39个字节，�
 QORSMAIL_TEXT(FieldLength_Str, Str2, "收件人 \"%1\" 过长（最多39个字节，一个汉字占2个字节），请删除后再确定！")
 } // namespace FieldLength_Str
 
+// Texts of ours for the report mail dialog's checks.
+namespace ReportMailCheck_Str {
+// %1 the memo line's number, %2 the bytes an entry holds, %3 the line.
+QORSMAIL_TEXT(ReportMailCheck_Str, Str0, "第 %1 行的报表文件名超过 %2 个字节，无法保存，请缩短：%3")
+} // namespace ReportMailCheck_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's
