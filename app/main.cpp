@@ -67,6 +67,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qormail"));
     QApplication::setApplicationDisplayName(QStringLiteral("QORVANE"));
+    // Wayland desktops find the menu entry, and so the icon, of the window by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("cn.qorvane.qormail"));
 
     LangEngine().LoadLanguageFile();
 

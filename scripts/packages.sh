@@ -1,4 +1,5 @@
-# Debian 12 packages the station needs to build, test and run; sourced by scripts/test and scripts/demo.
+# Debian 12 packages the station needs to build, test and run; sourced by scripts/test, scripts/demo and
+# scripts/package. The last two lines: man pages, icons, the Debian package and its checks; the screenshot.
 QORSMAIL_PACKAGES=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -7,6 +8,8 @@ QORSMAIL_PACKAGES=(
     clang libclang-rt-14-dev
     python3 python3-aiosmtpd openssl faketime
     xvfb xauth trayer fonts-wqy-microhei
+    help2man librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream
+    xdotool imagemagick
 )
 
 # Installs whatever is missing (a warm machine pays only for the dpkg look-ups).

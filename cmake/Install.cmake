@@ -1,0 +1,39 @@
+# Where `cmake --install` puts everything, following the file-system hierarchy:
+#   bin/                         the station and the three tools
+#   lib/qorvane/                 the suite's two libraries, private: found through the programs' RUNPATH
+#   share/qorvane/Language/      language files, where the station looks when none lies beside it
+#   share/applications, share/icons/hicolor, share/metainfo   desktop integration
+#   share/man/man1, share/doc/qormail                         manual
+set(QORSMAIL_PRIVATE_LIBDIR lib/qorvane)
+set(QORSMAIL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/qormail)
+set(QORSMAIL_DATADIR_RELATIVE ${CMAKE_INSTALL_DATADIR}/qorvane)
+# As the man pages name them.
+set(QORSMAIL_FULL_DATADIR ${CMAKE_INSTALL_FULL_DATADIR}/qorvane)
+set(QORSMAIL_FULL_DOCDIR ${CMAKE_INSTALL_PREFIX}/${QORSMAIL_DOCDIR})
+
+set(QORSMAIL_PROGRAMS qormail qorslog qorsmail-cfg qorvane-user)
+foreach(program ${QORSMAIL_PROGRAMS})
+    if(TARGET ${program})
+        set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${QORSMAIL_PRIVATE_LIBDIR}")
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
+foreach(library qorslog2 Usrgate)
+    if(TARGET ${library})
+        set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        install(TARGETS ${library} LIBRARY DESTINATION ${QORSMAIL_PRIVATE_LIBDIR} NAMELINK_SKIP)
+    endif()
+endforeach()
+
+# Language files, when the source tree carries any (without one the station shows its built-in texts).
+file(GLOB QORSMAIL_LANGUAGE_FILES ${PROJECT_SOURCE_DIR}/Language/*.lang)
+if(QORSMAIL_LANGUAGE_FILES)
+    install(FILES ${QORSMAIL_LANGUAGE_FILES} DESTINATION ${QORSMAIL_DATADIR_RELATIVE}/Language)
+endif()
+
+file(GLOB QORSMAIL_DOCS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES README.md ${QORSMAIL_DOCS} DESTINATION ${QORSMAIL_DOCDIR})
+install(FILES demo/tasks.json demo/QorMail.ini demo/daily-report.csv DESTINATION ${QORSMAIL_DOCDIR}/examples)
+
+add_subdirectory(desktop)
+add_subdirectory(man)
