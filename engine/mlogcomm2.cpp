@@ -65,6 +65,11 @@ bool TQorsLog2Library::ReadEvents(
     return ::ReadEvents(&endPos, &startPos, &count, ringSize, records) != 0;
 }
 
+bool TQorsLog2Library::GetEventWriteState(int32_t& pos, uint64_t& count)
+{
+    return ::GetEventWriteState(&pos, &count) != 0;
+}
+
 uint32_t TQorsLog2Library::SecondsFromSystemTime(const SYSTEMTIME& time)
 {
     return ::SecondsFromSystemTime(toLibrary(time));

@@ -7,7 +7,6 @@
 #include "qorslog2.h"
 
 #include <QString>
-
 #include <cstdint>
 
 static_assert(sizeof(EventRecord) == 941);
@@ -24,9 +23,16 @@ public:
     virtual void GetWorkDir(char (&buffer)[128]) = 0;
     virtual QString GetErrorText(int32_t code) = 0;
     virtual bool GetEventWritePos(int32_t& pos) = 0;
-    virtual bool ReadEvents(int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize,
-                            EventRecord* records)
-        = 0;
+    virtual bool ReadEvents(
+        int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize, EventRecord* records) = 0;
+    // The write position together with the count of events ever written (no write between the two). A library
+    // that cannot tell answers false, and the trigger works on ring positions alone.
+    virtual bool GetEventWriteState(int32_t& pos, uint64_t& count)
+    {
+        (void)pos;
+        (void)count;
+        return false;
+    }
     virtual uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) = 0;
     virtual SYSTEMTIME SystemTimeFromSeconds(uint32_t seconds) = 0;
     // The login dialog: true when the user was verified and holds the right; the name (GBK) is in userName.
@@ -42,8 +48,9 @@ public:
     void GetWorkDir(char (&buffer)[128]) override;
     QString GetErrorText(int32_t code) override;
     bool GetEventWritePos(int32_t& pos) override;
-    bool ReadEvents(int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize,
-                    EventRecord* records) override;
+    bool ReadEvents(
+        int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize, EventRecord* records) override;
+    bool GetEventWriteState(int32_t& pos, uint64_t& count) override;
     uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) override;
     SYSTEMTIME SystemTimeFromSeconds(uint32_t seconds) override;
     bool VerifyUserDialog(void* owner, char (&userName)[21], int32_t rightCode, const QString& caption) override;

@@ -175,6 +175,12 @@ int32_t EventRing::append(const EventRecord& record)
         return QORSLOG_ERR_RING_IO;
     }
     const int32_t pos = writePos();
+    // The header's counter is odd for the whole write, record included: a reader that got this record and
+    // then asks for the write state waits for the new count, so it knows which event the position holds now.
+    std::atomic_ref<uint32_t> headerSeq(header()->headerSeq);
+    const uint32_t headerOdd = headerSeq.load(std::memory_order_relaxed) | 1u;
+    headerSeq.store(headerOdd, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint32_t> seq(counters()[pos]);
     // A writer that died mid-record left the counter odd; it stays odd until this record is complete.
     const uint32_t odd = seq.load(std::memory_order_relaxed) | 1u;
@@ -186,16 +192,21 @@ int32_t EventRing::append(const EventRecord& record)
         .store(uint32_t(pos + 1) % QORSLOG_RING_SIZE, std::memory_order_release);
     std::atomic_ref<uint64_t> count(header()->eventCount);
     count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    headerSeq.store(headerOdd + 1, std::memory_order_release);
     return pos;
 }
 
-void EventRing::readSlot(int32_t i, EventRecord& out) const
+// Copies what `copy` reads between two reads of an even sequence counter. A counter that stays odd for long
+// belongs either to a descheduled writer or to one that died mid-write: only a dead writer lets us take the lock
+// at once, and then `dead` decides what the reader gets.
+template <class Copy, class Dead>
+void EventRing::readStable(uint32_t& counter, Copy copy, Dead dead) const
 {
-    std::atomic_ref<uint32_t> seq(counters()[i]);
+    std::atomic_ref<uint32_t> seq(counter);
     for (unsigned attempt = 0;; ++attempt) {
         const uint32_t before = seq.load(std::memory_order_acquire);
         if ((before & 1u) == 0) {
-            memcpy(&out, slot(i), sizeof out);
+            copy();
             std::atomic_thread_fence(std::memory_order_acquire);
             if (seq.load(std::memory_order_relaxed) == before) {
                 return;
@@ -209,14 +220,29 @@ void EventRing::readSlot(int32_t i, EventRecord& out) const
         if (attempt % 256 != 0) {
             continue;
         }
-        // Odd for a long time: either a writer is descheduled mid-record or one died there. Only a dead
-        // writer lets us take the lock at once; its half-written record is delivered blank, never mixed.
         FileLock probe(m_fd, LOCK_SH | LOCK_NB);
         if (probe.ok() && (seq.load(std::memory_order_acquire) & 1u) != 0) {
-            memset(&out, 0, sizeof out);
+            dead();
             return;
         }
     }
+}
+
+void EventRing::readSlot(int32_t i, EventRecord& out) const
+{
+    // A half-written record of a dead writer is delivered blank, never mixed.
+    readStable(
+        counters()[i], [&] { memcpy(&out, slot(i), sizeof out); }, [&] { memset(&out, 0, sizeof out); });
+}
+
+void EventRing::writeState(int32_t& pos, uint64_t& count) const
+{
+    auto copy = [&] {
+        pos = writePos();
+        count = eventCount();
+    };
+    // A writer that died between the two stores left them one event apart; what is there is all there is.
+    readStable(header()->headerSeq, copy, copy);
 }
 
 void EventRing::read(int32_t start, int32_t count, EventRecord* out) const

@@ -4,9 +4,10 @@
 //
 // Layout: a 64-byte header, then one 32-bit sequence counter per slot, padded to RecordsOffset, then 5000
 // records of 941 bytes. A writer holds an exclusive flock on the file, makes the slot's counter odd, copies the
-// record, makes the counter even again and only then publishes the new write position. A reader takes no lock:
-// it copies a slot between two reads of its counter and copies again when the counter was odd or changed, so a
-// record that a writer is replacing is never delivered half old, half new.
+// record, makes the counter even again and only then publishes the new write position and the event count; the
+// header's own counter is odd for the whole write. A reader takes no lock: it copies a slot (or the position and
+// count) between two reads of its counter and copies again when the counter was odd or changed, so a record
+// that a writer is replacing is never delivered half old, half new, nor a position with another write's count.
 
 #include "qorslog2.h"
 
@@ -30,7 +31,7 @@ struct RingHeader
     uint32_t capacity;
     uint32_t recordsOffset;
     uint32_t writePos; // next slot to write, 0..4999
-    uint32_t reserved0;
+    uint32_t headerSeq; // odd while a writer publishes writePos and eventCount
     uint64_t eventCount; // events ever written
     uint8_t reserved1[24];
 };
@@ -52,6 +53,8 @@ public:
 
     int32_t writePos() const;
     uint64_t eventCount() const;
+    // The write position and the count of events ever written, as one writer left them together.
+    void writeState(int32_t& pos, uint64_t& count) const;
     // Appends one finished record under the writer lock; the position written or a negative code.
     int32_t append(const EventRecord& record);
     // Copies `count` records from slot `start` (0..4999) on, wrapping at the end.
@@ -61,6 +64,8 @@ private:
     int create(const std::string& path);
     int check() const;
     void readSlot(int32_t slot, EventRecord& out) const;
+    template <class Copy, class Dead>
+    void readStable(uint32_t& counter, Copy copy, Dead dead) const;
     RingHeader* header() const { return reinterpret_cast<RingHeader*>(m_base); }
     uint32_t* counters() const { return reinterpret_cast<uint32_t*>(m_base + RingHeaderSize); }
     unsigned char* slot(int32_t i) const { return m_base + RingRecordsOffset + size_t(i) * QORSLOG_RECORD_SIZE; }

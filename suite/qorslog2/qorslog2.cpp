@@ -153,6 +153,16 @@ extern "C" uint64_t GetEventCount(void)
     return s.initialised ? s.ring.eventCount() : 0;
 }
 
+extern "C" uint8_t GetEventWriteState(int32_t* pos, uint64_t* count)
+{
+    LibraryState& s = state();
+    if (!pos || !count || !s.initialised) {
+        return 0;
+    }
+    s.ring.writeState(*pos, *count);
+    return 1;
+}
+
 extern "C" int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, const QorvaneSystemTime* time)
 {
     LibraryState& s = state();

@@ -86,6 +86,11 @@ uint8_t GetEventWritePos(int32_t* pos);
 uint8_t ReadEvents(int32_t* endPos, int32_t* startPos, int32_t* count, int32_t ringSize, EventRecord* records);
 /* Number of events ever written to the ring (not reduced modulo 5000), 0 before InitLogLibrary. */
 uint64_t GetEventCount(void);
+/* The write position (0..4999) and the number of events ever written, taken together: no write falls between
+ * the two, so for k = 1 .. min(5000, *count) the event at position (*pos - k) modulo 5000 is the one written
+ * as number *count - k, counting from 0. A record read before this call holds an event numbered *count - 5000
+ * or later. Non-zero on success; on failure neither is written. */
+uint8_t GetEventWriteState(int32_t* pos, uint64_t* count);
 
 /* Appends one event. type is any event type number, level 0..0x7FFF, textGbk a NUL-terminated GBK text (cut at a
  * character boundary to 255 bytes). time may be NULL for now; its wMilliseconds gives the milliseconds part.

@@ -430,6 +430,60 @@ TEST(EventRingFile, ARecordLeftHalfWrittenIsDeliveredBlankAndRepaired)
     EXPECT_EQ(seq, 5001u);
 }
 
+// The write position and the running count come as one pair; a writer that died while publishing them does not
+// make a reader wait for ever, and the next write carries on from what it left.
+TEST(EventRingFile, WriteStateIsOnePairAndSurvivesAWriterThatDiedPublishingIt)
+{
+    TTempWorkDir dir;
+    int32_t pos = -1;
+    uint64_t count = 99;
+    ExitLogLibrary();
+    EXPECT_EQ(GetEventWriteState(&pos, &count), 0) << "before InitLogLibrary";
+    EXPECT_EQ(pos, -1);
+    EXPECT_EQ(count, 99u);
+    ASSERT_EQ(InitLogLibrary(), 0);
+    EXPECT_EQ(GetEventWriteState(nullptr, &count), 0);
+    EXPECT_EQ(GetEventWriteState(&pos, nullptr), 0);
+
+    struct Case
+    {
+        int32_t pos;
+        uint64_t count;
+    };
+    int posted = 0;
+    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{0, 5000}, Case{1, 10001}}) {
+        for (; posted < int(c.count); ++posted) {
+            ASSERT_GE(PostEvent(1, 1, "x", nullptr), 0);
+        }
+        ASSERT_NE(GetEventWriteState(&pos, &count), 0);
+        EXPECT_EQ(pos, c.pos) << c.count;
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(count, GetEventCount());
+    }
+
+    // The header's counter (offset 28) left odd by a writer that died between its two stores.
+    {
+        QFile ring(dir.ringPath());
+        ASSERT_TRUE(ring.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(ring.seek(28));
+        const uint32_t odd = 7;
+        ASSERT_EQ(ring.write(reinterpret_cast<const char*>(&odd), 4), 4);
+    }
+    ASSERT_NE(GetEventWriteState(&pos, &count), 0);
+    EXPECT_EQ(pos, 1);
+    EXPECT_EQ(count, 10001u);
+    ASSERT_EQ(PostEvent(1, 1, "x", nullptr), 1);
+    ASSERT_NE(GetEventWriteState(&pos, &count), 0);
+    EXPECT_EQ(pos, 2);
+    EXPECT_EQ(count, 10002u);
+    QFile ring(dir.ringPath());
+    ASSERT_TRUE(ring.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(ring.seek(28));
+    uint32_t seq = 0;
+    ASSERT_EQ(ring.read(reinterpret_cast<char*>(&seq), 4), 4);
+    EXPECT_EQ(seq % 2, 0u) << "repaired by the next write";
+}
+
 // ---- other processes ----
 
 namespace {
@@ -492,6 +546,33 @@ TEST(EventRingProcesses, ReaderNeverGetsAMixedRecordFromAFastWriter)
     EXPECT_EQ(GetEventCount(), 20000u);
     EXPECT_GT(delivered, 0u);
     EXPECT_GT(wholeRingReads, 1u);
+}
+
+// A writer in another process posts while the reader takes the pair again and again: on a fresh ring the
+// position is always the count modulo 5000, and neither ever goes back.
+TEST(EventRingProcesses, WriteStatePairsNeverMixTwoWrites)
+{
+    TTempWorkDir dir;
+    ASSERT_EQ(dir.initResult(), 0);
+    auto writer = startWriter({QStringLiteral("write"), QStringLiteral("0"), QStringLiteral("20000")});
+    uint64_t last = 0;
+    uint64_t snapshots = 0;
+    bool running = true;
+    while (running) {
+        running = !writer->waitForFinished(0);
+        for (int i = 0; i < 1000; ++i) {
+            int32_t pos = -1;
+            uint64_t count = 0;
+            ASSERT_NE(GetEventWriteState(&pos, &count), 0);
+            ASSERT_EQ(uint64_t(pos), count % 5000) << count;
+            ASSERT_GE(count, last);
+            last = count;
+            ++snapshots;
+        }
+    }
+    EXPECT_EQ(writer->exitCode(), 0);
+    EXPECT_EQ(last, 20000u);
+    EXPECT_GT(snapshots, 1000u);
 }
 
 // Several processes start on a working directory without a ring at the same moment: one creates it, and no
