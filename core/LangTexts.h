@@ -142,6 +142,13 @@ namespace ReportMailCheck_Str {
 QORSMAIL_TEXT(ReportMailCheck_Str, Str0, "第 %1 行的报表文件名超过 %2 个字节，无法保存，请缩短：%3")
 } // namespace ReportMailCheck_Str
 
+// Texts of ours for events the ring no longer held when they were to be read: the log line of an overrun and the
+// first body line of an event mail whose range the ring no longer holds in full.
+namespace EventRing_Str {
+QORSMAIL_TEXT(EventRing_Str, Str0, "事件记录缓冲区溢出，约 %1 条事件未能检查")
+QORSMAIL_TEXT(EventRing_Str, Str1, "此前还有 %1 条事件已被新事件覆盖，未能列出")
+} // namespace EventRing_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's

@@ -3,6 +3,7 @@
 #include "GbkCodec.h"
 #include "GbkText.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -206,36 +207,142 @@ const std::vector<int32_t>& TEventScan::firstMatches(
 
 // ---- the two steps of the tick ----
 
-void RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now)
+namespace {
+
+int32_t positionsBetween(int32_t from, int32_t to)
 {
-    (void)log.GetEventWritePos(state.WritePos);
-    if (state.ReadPos == state.WritePos) {
-        return;
+    const int32_t n = (to - from) % EventRingSize;
+    return n < 0 ? n + EventRingSize : n;
+}
+
+// The events written since the last read, by the count when the library tells it. The first count seen, one
+// that went back (a new ring) or one that no longer fits the positions (ReadPos set anew) starts from what the
+// positions say is new.
+uint64_t freshByCount(TTriggerState& state, uint64_t written)
+{
+    const auto byPositions = uint64_t(positionsBetween(state.ReadPos, state.WritePos));
+    if (!state.CountKnown || written < state.ReadCount || (written - state.ReadCount) % EventRingSize != byPositions) {
+        state.ReadCount = written - std::min(byPositions, written);
+        state.CountKnown = true;
     }
-    int32_t count = state.WritePos - state.ReadPos;
-    if (count < 0) {
-        count += EventRingSize;
+    return written - state.ReadCount;
+}
+
+} // namespace
+
+void StartEventTrigger(TTriggerState& state, TLogLibrary& log)
+{
+    int32_t pos = 0;
+    uint64_t written = 0;
+    state.CountKnown = log.GetEventWriteState(pos, written);
+    if (!state.CountKnown && !log.GetEventWritePos(pos)) {
+        pos = 0;
+    }
+    state.ReadPos = pos;
+    state.WritePos = pos;
+    state.ReadCount = written;
+}
+
+bool EventBacklog(TTriggerState& state, TLogLibrary& log, uint64_t& backlog)
+{
+    int32_t pos = 0;
+    uint64_t written = 0;
+    if (log.GetEventWriteState(pos, written)) {
+        state.WritePos = pos;
+        backlog = freshByCount(state, written);
+        return true;
+    }
+    if (!log.GetEventWritePos(pos)) {
+        return false;
+    }
+    state.WritePos = pos;
+    backlog = uint64_t(positionsBetween(state.ReadPos, pos));
+    return true;
+}
+
+TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now)
+{
+    TEventStepResult result;
+    uint64_t written = 0;
+    const bool counted = log.GetEventWriteState(state.WritePos, written);
+    int32_t count = 0;
+    int32_t start = state.ReadPos;
+    uint64_t startNumber = 0;
+    if (counted) {
+        // More than the ring holds since the last read: the oldest of them are gone; the newest 5000 are read.
+        result.Fresh = freshByCount(state, written);
+        count = static_cast<int32_t>(std::min<uint64_t>(result.Fresh, EventRingSize));
+        result.Lost = result.Fresh - uint64_t(count);
+        startNumber = written - uint64_t(count);
+        start = (state.WritePos - count + EventRingSize) % EventRingSize;
+    } else {
+        state.CountKnown = false;
+        (void)log.GetEventWritePos(state.WritePos);
+        count = positionsBetween(state.ReadPos, state.WritePos);
+        result.Fresh = uint64_t(count);
+    }
+    if (count == 0) {
+        return result;
     }
     const int32_t asked = count;
-    (void)log.ReadEvents(state.WritePos, state.ReadPos, count, EventRingSize, state.EventBuffer.data());
+    (void)log.ReadEvents(state.WritePos, start, count, EventRingSize, state.EventBuffer.data());
     // The library is trusted for the count, but never beyond what was asked and what the buffer holds.
     if (count < 0 || count > asked || count > static_cast<int32_t>(state.EventBuffer.size())) {
         count = 0;
     }
+    start = ((start % EventRingSize) + EventRingSize) % EventRingSize;
+
+    // Writers do not wait for the reader: a position that the ring reached again while the batch was copied
+    // holds a newer event now, so the events numbered below (count after the read) - 5000 count as lost too.
+    int32_t skip = 0;
+    uint64_t endNumber = 0;
+    bool spans = false;
+    if (counted && count > 0) {
+        int32_t endPos = 0;
+        if (log.GetEventWriteState(endPos, endNumber) && endNumber >= written) {
+            spans = true;
+            state.WritePos = endPos;
+            if (endNumber > startNumber + EventRingSize) {
+                skip =
+                    static_cast<int32_t>(std::min<uint64_t>(uint64_t(count), endNumber - EventRingSize - startNumber));
+                result.Lost += uint64_t(skip);
+            }
+        }
+    }
+    result.Examined = count - skip;
+
     TEventTaskTable& tasks = tables.EventTasks;
-    const std::vector<int32_t>& first = state.Scan.firstMatches(tasks, state.EventBuffer.data(), count);
+    const std::vector<int32_t>& first =
+        state.Scan.firstMatches(tasks, state.EventBuffer.data() + skip, result.Examined);
+    bool marked = false;
     for (int32_t i = 0; i < tasks.count(); ++i) {
         if (first[static_cast<size_t>(i)] < 0) {
             continue;
         }
+        if (!marked) {
+            marked = true;
+            state.Spans.prune([&](uint64_t serial) {
+                const int k = tasks.indexOfSerial(serial);
+                return k >= 0 && tasks.state(k).State != 0;
+            });
+        }
         TEventTaskState& s = tasks.state(i);
         s.State = 1;
         s.TriggerTime = now;
-        s.FirstPos = state.ReadPos + first[static_cast<size_t>(i)];
+        s.FirstPos = start + skip + first[static_cast<size_t>(i)];
         s.EndPos = state.WritePos;
         s.RetryCount = 0;
+        if (spans) {
+            state.Spans.set({tasks.serial(i), startNumber + uint64_t(skip + first[static_cast<size_t>(i)]), endNumber});
+        } else {
+            state.Spans.erase(tasks.serial(i));
+        }
     }
-    state.ReadPos = ((state.ReadPos + count) % EventRingSize + EventRingSize) % EventRingSize;
+    state.ReadPos = (start + count) % EventRingSize;
+    if (counted) {
+        state.ReadCount = startNumber + uint64_t(count);
+    }
+    return result;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // The trigger tick: new events from the ring mark idle event mail tasks, then due schedules mark idle report
 // mail tasks.
 
+#include "EventBacklog.h"
 #include "LocalTime.h"
 #include "QorsmailDef.h"
 #include "mlogcomm2.h"
@@ -52,13 +53,36 @@ private:
 using TEventBuffer = std::vector<EventRecord, TNoZeroAllocator<EventRecord>>;
 
 // ReadPos, WritePos and the 5000-record read buffer, allocated once; nothing is allocated per tick.
+// When the library tells the running count of events, ReadCount is the number of the event at ReadPos (every
+// event ever written counted from 0): the step then sees how many were written since the last read, also more
+// than the ring holds, and each mark keeps the numbers of its range in Spans.
 struct TTriggerState
 {
     int32_t ReadPos = 0;
     int32_t WritePos = 0;
     TEventBuffer EventBuffer = TEventBuffer(EventRingSize);
     TEventScan Scan;
+    uint64_t ReadCount = 0;
+    bool CountKnown = false;
+    TMarkSpans Spans;
+    TReadPacer Pacer;
 };
+
+// What one event step did: the events it examined, those written since the previous step (lost ones included)
+// and those overwritten before they could be read.
+struct TEventStepResult
+{
+    int32_t Examined = 0;
+    uint64_t Fresh = 0;
+    uint64_t Lost = 0;
+};
+
+// Starts the trigger at the ring's write position (0 when the library cannot tell it), with its count.
+void StartEventTrigger(TTriggerState& state, TLogLibrary& log);
+
+// The events written since the last read and not yet read, from the write state alone (no events read); false
+// when the library tells neither position nor count.
+bool EventBacklog(TTriggerState& state, TLogLibrary& log, uint64_t& backlog);
 
 // The rule test of one event against one task: type, then level, then keyword.
 bool EventMatches(const EventRecord& event, const TEventMailTask& task);
@@ -68,7 +92,7 @@ bool EventMatches(const EventRecord& event, const TEventMailTask& task);
 bool TextContainsKeyword(const char* text, size_t textLength, const char* keyword, size_t keywordLength);
 
 // The event step of one tick, with the local time taken at the tick's start.
-void RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now);
+TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now);
 
 // The report step of one tick; the clock is read again for the second-mark guard and the due time.
 void RunReportStep(TMailTables& tables, TLogLibrary& log, const TClock& clock, const SYSTEMTIME& now);

@@ -142,8 +142,71 @@ QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event)
     return line;
 }
 
-void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines)
+namespace {
+
+bool readOne(TLogLibrary& log, int32_t pos, EventRecord& record)
 {
+    int32_t scratchEnd = 0;
+    int32_t start = pos;
+    int32_t n = 1;
+    return log.ReadEvents(scratchEnd, start, n, EventRingSize, &record) && n >= 1;
+}
+
+// The span's range as the ring still holds it: the newest 5000 of the range at most, read position by position
+// from the end backwards to the first, then those that writers reached again meanwhile dropped.
+bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan& span, QList<QByteArray>& lines)
+{
+    if (span.End < span.First) {
+        return false;
+    }
+    const uint64_t length = span.End - span.First;
+    const int32_t endPos = ((state.EndPos % EventRingSize) + EventRingSize) % EventRingSize;
+    if ((endPos - int32_t(length % EventRingSize) - state.FirstPos) % EventRingSize != 0) {
+        return false; // not the range of these positions
+    }
+    const uint64_t held = std::min<uint64_t>(length, EventRingSize);
+    struct TLine
+    {
+        uint64_t number;
+        QByteArray text;
+    };
+    std::vector<TLine> read;
+    read.reserve(size_t(held));
+    for (uint64_t k = 0; k < held; ++k) {
+        const uint64_t number = span.End - held + k;
+        const int32_t pos = int32_t((uint64_t(endPos) + EventRingSize * 2 - (span.End - number)) % EventRingSize);
+        EventRecord record{};
+        if (readOne(log, pos, record)) {
+            read.push_back({number, FormatEventLine(log, record)});
+        }
+    }
+    int32_t scratchPos = 0;
+    uint64_t written = span.End;
+    uint64_t oldestHeld = span.First;
+    if (log.GetEventWriteState(scratchPos, written) && written > EventRingSize) {
+        oldestHeld = std::max(oldestHeld, written - EventRingSize);
+    }
+    oldestHeld = std::max(oldestHeld, span.End - held);
+    const uint64_t overwritten = std::min(oldestHeld, span.End) - span.First;
+    if (overwritten > 0) {
+        lines.append(Gbk::encode(GetLangText(LangText::EventRing_Str::Str1).arg(overwritten)));
+    }
+    for (const TLine& line : read) {
+        if (line.number >= oldestHeld) {
+            lines.append(line.text);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines, const TMarkSpan* span)
+{
+    lines.clear();
+    if (span && formatSpan(log, state, *span, lines)) {
+        return;
+    }
     lines.clear();
     const int32_t first = state.FirstPos;
     int64_t end = state.EndPos;
@@ -154,13 +217,9 @@ void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByt
     const int64_t count = std::min<int64_t>(end - first, EventRingSize);
     for (int64_t k = 0; k < count; ++k) {
         EventRecord record{};
-        int32_t scratchEnd = 0;
-        int32_t start = static_cast<int32_t>(first + k);
-        int32_t n = 1;
-        if (!log.ReadEvents(scratchEnd, start, n, EventRingSize, &record) || n < 1) {
-            continue;
+        if (readOne(log, static_cast<int32_t>(first + k), record)) {
+            lines.append(FormatEventLine(log, record));
         }
-        lines.append(FormatEventLine(log, record));
     }
 }
 
@@ -255,10 +314,11 @@ QString EventTypeName(int32_t typeNumber)
         QString::fromUtf8(EventTypeList[index].BuiltInName));
 }
 
-bool SendEventMail(TComposeContext& context, const TEventMailTask& task, const TEventTaskState& state)
+bool SendEventMail(
+    TComposeContext& context, const TEventMailTask& task, const TEventTaskState& state, const TMarkSpan* span)
 {
     QList<QByteArray> lines;
-    FormatEventLines(context.log, state, lines);
+    FormatEventLines(context.log, state, lines, span);
     if (lines.isEmpty()) {
         return false;
     }

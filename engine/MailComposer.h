@@ -5,6 +5,7 @@
 // the exchange starts, so a task that is edited or deleted while the mail is on its way cannot be touched
 // afterwards.
 
+#include "EventBacklog.h"
 #include "LocalTime.h"
 #include "QorsmailDef.h"
 #include "SmtpSession.h"
@@ -29,15 +30,23 @@ struct TComposeContext
 
 // Composes and sends the event mail of one task. False when no event line could be formatted (nothing is sent,
 // nothing logged) or the exchange failed (logged).
-bool SendEventMail(TComposeContext& context, const TEventMailTask& task, const TEventTaskState& state);
+// With the mark's span (event numbers), a range longer than the ring holds is told as such (see
+// FormatEventLines).
+bool SendEventMail(TComposeContext& context,
+    const TEventMailTask& task,
+    const TEventTaskState& state,
+    const TMarkSpan* span = nullptr);
 
 // Composes and sends the report mail of one task: 1 sent, 0 no report file found (no connection made),
 // -1 the exchange failed (logged).
 int SendReportMail(TComposeContext& context, const TReportMailTask& task);
 
 // One line per readable event of the state's ring range, GBK bytes:
-// "2024-3-5- 7:4:9.120  text". The range is at most one whole ring.
-void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines);
+// "2024-3-5- 7:4:9.120  text". The range is at most one whole ring. With the mark's span, the events of the
+// range that the ring no longer holds (overwritten before or while the lines are made) are left out and one
+// line of ours in front says how many they were; a span that does not fit the state's positions is ignored.
+void FormatEventLines(
+    TLogLibrary& log, const TEventTaskState& state, QList<QByteArray>& lines, const TMarkSpan* span = nullptr);
 QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event);
 
 // The newest regular file that fits a stored report file name: in the directory part (up to the last "/", taken

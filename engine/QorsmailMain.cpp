@@ -1,5 +1,6 @@
 #include "QorsmailMain.h"
 
+#include "EngineLog.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
 #include "MailComposer.h"
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QSysInfo>
+#include <optional>
 #include <unordered_set>
 
 namespace {
@@ -63,6 +65,12 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     m_sendMailTimer.setInterval(1000);
     connect(&m_triggerTimer, &QTimer::timeout, this, &TQorsmailMain::TriggerTimerTimer);
     connect(&m_sendMailTimer, &QTimer::timeout, this, &TQorsmailMain::SendMailTimerTimer);
+    // Restarted after each watch, so watches never pile up; precise, since at 4000 events a second a late
+    // watch is what lets the ring turn over.
+    m_eventWatchTimer.setInterval(TReadPacer::ExtraReadIntervalMs);
+    m_eventWatchTimer.setSingleShot(true);
+    m_eventWatchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_eventWatchTimer, &QTimer::timeout, this, &TQorsmailMain::EventWatchTimerTimer);
 }
 
 TQorsmailMain::~TQorsmailMain() = default;
@@ -73,12 +81,7 @@ void TQorsmailMain::CreateEngine()
     name.truncate(static_cast<qsizetype>(Gbk::fitLength(name, 127)));
     m_computerName = name;
 
-    int32_t pos = 0;
-    if (!m_log.GetEventWritePos(pos)) {
-        pos = 0;
-    }
-    m_trigger.ReadPos = pos;
-    m_trigger.WritePos = pos;
+    StartEventTrigger(m_trigger, m_log);
     if (m_trigger.EventBuffer.size() != static_cast<size_t>(EventRingSize)) {
         m_trigger.EventBuffer.resize(static_cast<size_t>(EventRingSize));
     }
@@ -106,6 +109,7 @@ void TQorsmailMain::StartTimers()
 {
     m_triggerTimer.start();
     m_sendMailTimer.start();
+    m_eventWatchTimer.start();
 }
 
 void TQorsmailMain::ApplySmtpSettings()
@@ -126,6 +130,7 @@ void TQorsmailMain::DestroyEngine()
 {
     m_triggerTimer.stop();
     m_sendMailTimer.stop();
+    m_eventWatchTimer.stop();
     m_trigger.EventBuffer.clear();
     m_trigger.EventBuffer.shrink_to_fit();
     FreeTaskTables(m_tables);
@@ -139,8 +144,37 @@ void TQorsmailMain::TriggerTimerTimer()
 {
     TPassGuard guard(m_triggerTimer, nullptr);
     const SYSTEMTIME now = m_clock.now();
-    RunEventStep(m_tables, m_trigger, m_log, now);
+    runEventRead(now);
     RunReportStep(m_tables, m_log, m_clock, now);
+    if (!m_eventWatchTimer.isActive()) {
+        m_eventWatchTimer.start(); // after a restore of sending, the regular tick wakes the watch again
+    }
+}
+
+void TQorsmailMain::EventWatchTimerTimer()
+{
+    // Sending stopped: the watch rests until the regular tick runs again.
+    if (!m_triggerTimer.isActive()) {
+        return;
+    }
+    uint64_t backlog = 0;
+    if (EventBacklog(m_trigger, m_log, backlog) && m_trigger.Pacer.readNow(backlog)) {
+        runEventRead(m_clock.now());
+    }
+    m_eventWatchTimer.start();
+}
+
+void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
+{
+    const TEventStepResult read = RunEventStep(m_tables, m_trigger, m_log, now);
+    m_trigger.Pacer.afterRead(read.Fresh, read.Lost > 0);
+    qCInfo(lcEngine).noquote() << QStringLiteral("qormail: events read %1 of %2 new, %3 lost")
+                                      .arg(read.Examined)
+                                      .arg(read.Fresh)
+                                      .arg(read.Lost);
+    if (read.Lost > 0) {
+        WriteLogLine(GetLangText(LangText::EventRing_Str::Str0).arg(read.Lost));
+    }
 }
 
 void TQorsmailMain::SendMailTimerTimer()
@@ -175,8 +209,15 @@ void TQorsmailMain::SendMailTimerTimer()
             }
             state.State = 2;
             int32_t pos = state.EndPos;
-            if (m_log.GetEventWritePos(pos)) {
+            uint64_t written = 0;
+            if (m_log.GetEventWriteState(pos, written)) {
                 state.EndPos = pos;
+                m_trigger.Spans.setEnd(serial, written);
+            } else {
+                if (m_log.GetEventWritePos(pos)) {
+                    state.EndPos = pos;
+                }
+                m_trigger.Spans.erase(serial); // its end no longer matches EndPos
             }
         } else if (state.State == 2) {
             if (state.RetryCount > 0
@@ -191,7 +232,9 @@ void TQorsmailMain::SendMailTimerTimer()
         // Copies: the table's storage may move while the exchange runs.
         const TEventMailTask taskCopy = task;
         const TEventTaskState stateCopy = state;
-        const bool sent = SendEventMail(context, taskCopy, stateCopy);
+        const TMarkSpan* found = m_trigger.Spans.find(serial);
+        const std::optional<TMarkSpan> span = found ? std::optional<TMarkSpan>(*found) : std::nullopt;
+        const bool sent = SendEventMail(context, taskCopy, stateCopy, span ? &*span : nullptr);
 
         const int k = m_tables.EventTasks.indexOfSerial(serial);
         if (k < 0) {
@@ -208,12 +251,14 @@ void TQorsmailMain::SendMailTimerTimer()
             WriteLogLine(
                 taskLine(LangText::QorsmailMain_Str::Str24, taskCopy.Title, " \"", LangText::QorsmailMain_Str::Str25));
             after = TEventTaskState{};
+            m_trigger.Spans.erase(serial);
         } else {
             after.RetryCount += 1;
             if (after.RetryCount >= m_tables.SmtpSettings.MaxSendTries) {
                 WriteLogLine(taskLine(
                     LangText::QorsmailMain_Str::Str24, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
                 after = TEventTaskState{};
+                m_trigger.Spans.erase(serial);
             }
         }
         i = k;

@@ -12,7 +12,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
 #include <memory>
 
 class TSmtpSession;
@@ -39,12 +38,16 @@ public:
     // One trigger tick and one send pass (the timers' handlers; tests call them directly).
     void TriggerTimerTimer();
     void SendMailTimerTimer();
+    // The watch between the regular ticks (every second, while the trigger timer runs): runs the event step
+    // when the ring fills fast, so a storm is read before the ring turns over.
+    void EventWatchTimerTimer();
 
     // Puts a time-stamped line at the top of the log panel (through logLineAdded) and into the debug log.
     void WriteLogLine(const QString& text);
 
     QTimer& TriggerTimer() { return m_triggerTimer; }
     QTimer& SendMailTimer() { return m_sendMailTimer; }
+    QTimer& EventWatchTimer() { return m_eventWatchTimer; }
 
     bool EditAllowed() const { return m_editAllowed; }
     void setEditAllowed(bool allowed) { m_editAllowed = allowed; }
@@ -68,6 +71,9 @@ signals:
     void logLineAdded(const QString& panelLine);
 
 private:
+    // The event step with what follows every read: the pace of the next and the overrun line.
+    void runEventRead(const SYSTEMTIME& now);
+
     TMailTables& m_tables;
     TLogLibrary& m_log;
     const TClock& m_clock;
@@ -79,4 +85,5 @@ private:
     std::unique_ptr<TSmtpSession> m_session;
     QTimer m_triggerTimer;
     QTimer m_sendMailTimer;
+    QTimer m_eventWatchTimer;
 };

@@ -223,6 +223,63 @@ TEST_F(ComposerTest, EventRangeWrapsAndEmptyRangesSendNothing)
     EXPECT_TRUE(m_logLines.isEmpty());
 }
 
+// A range that the ring no longer holds in full lists what is still there, oldest first, after one line that
+// says how many earlier events of it were overwritten; never the wrapped-around remainder of the positions.
+TEST_F(ComposerTest, AnOverlongRangeListsWhatTheRingStillHoldsAfterOneLineOfOurs)
+{
+    struct Case
+    {
+        const char* name;
+        uint64_t first; // event numbers of the span
+        uint64_t end;
+        uint64_t writtenSince; // events written after the end before the lines are made
+        bool spanFits; // the span matches the state's positions
+        int64_t overwritten; // -1: no line of ours
+        uint64_t firstListed;
+        int listed;
+    };
+    const Case cases[] = {
+        {"short range", 20000, 20020, 0, true, -1, 20000, 20},
+        {"exactly one ring", 20000, 25000, 0, true, -1, 20000, 5000},
+        {"7000 events", 20000, 27000, 0, true, 2000, 22000, 5000},
+        {"12000 events", 20000, 32000, 0, true, 7000, 27000, 5000},
+        {"overwritten while listing", 20000, 23000, 4000, true, 2000, 22000, 1000},
+        {"all of it overwritten", 20000, 20010, 9000, true, 10, 0, 0},
+        {"a span of other positions", 20000, 27000, 0, false, -1, 0, 1993},
+    };
+    for (const Case& c : cases) {
+        TFakeLogLibrary log;
+        log.CountOk = true;
+        log.Written = c.end + c.writtenSince;
+        // Every position holds the newest event written there, named by its number.
+        for (uint64_t n = log.Written > 5000 ? log.Written - 5000 : 0; n < log.Written; ++n) {
+            log.Events[int32_t(n % 5000)] = TFakeLogLibrary::makeEvent(1, 1, QStringLiteral("e%1").arg(n));
+        }
+        log.WritePos = int32_t(log.Written % 5000);
+        const int32_t endPos = int32_t(c.end % 5000);
+        const int32_t firstPos = int32_t(c.first % 5000) + (c.spanFits ? 0 : 7);
+        const TEventTaskState state{2, firstPos, endPos, {}, 0};
+        const TMarkSpan span{1, c.first, c.end};
+        QList<QByteArray> lines;
+        FormatEventLines(log, state, lines, &span);
+        int k = 0;
+        if (c.overwritten >= 0) {
+            ASSERT_FALSE(lines.isEmpty()) << c.name;
+            EXPECT_EQ(Gbk::decode(lines[0]), U("此前还有 %1 条事件已被新事件覆盖，未能列出").arg(c.overwritten))
+                << c.name;
+            k = 1;
+        }
+        ASSERT_EQ(lines.size() - k, c.listed) << c.name;
+        if (!c.spanFits) {
+            continue; // the positions alone, as without a span
+        }
+        for (int i = 0; i < c.listed; ++i) {
+            ASSERT_TRUE(lines[k + i].endsWith("  e" + QByteArray::number(c.firstListed + uint64_t(i))))
+                << c.name << ": " << lines[k + i].constData();
+        }
+    }
+}
+
 TEST_F(ComposerTest, FailedExchangesLogTheErrorAndTheSubject)
 {
     startServer(QStringLiteral("auth"));

@@ -439,3 +439,178 @@ TEST(EventStepScripted, BatchScanGivesTheMarksOfThePlainScan)
         }
     }
 }
+
+// ---- the running count: overruns and events overwritten while a batch is copied ----
+
+namespace {
+
+// A scripted ring that tells its count, filled with events numbered in their text ("e<number>").
+struct TCountedRing
+{
+    TFakeLogLibrary log;
+    TCountedRing(uint64_t readCount, int32_t readPos, TTriggerState& st)
+    {
+        log.CountOk = true;
+        log.Written = readCount;
+        log.WritePos = readPos;
+        st.ReadPos = readPos;
+        st.WritePos = readPos;
+        st.ReadCount = readCount;
+        st.CountKnown = true;
+    }
+    void post(uint64_t n, uint64_t match)
+    {
+        for (uint64_t k = 0; k < n; ++k) {
+            const uint64_t number = log.Written;
+            log.post(
+                1, 1, number == match ? QStringLiteral("match e%1").arg(number) : QStringLiteral("e%1").arg(number));
+        }
+    }
+};
+
+} // namespace
+
+TEST(EventStepCounted, OverrunsAreCountedAndTheRingStillHeldIsExamined)
+{
+    struct Case
+    {
+        const char* name;
+        uint64_t readCount;
+        int32_t readPos;
+        uint64_t posted;
+        int64_t match; // offset of the matching event among the posted ones, -1 for none
+        uint64_t duringRead;
+        uint64_t lost;
+        int32_t examined;
+        bool marked;
+    };
+    const Case cases[] = {
+        {"a few", 100, 100, 20, 12, 0, 0, 20, true},
+        {"exactly one ring", 100, 100, 5000, 0, 0, 0, 5000, true},
+        {"wrapped start", 4990, 4990, 20, 12, 0, 0, 20, true},
+        {"7000, match among the newest", 30000, 0, 7000, 2000, 0, 2000, 5000, true},
+        {"7000, match among the oldest", 30000, 0, 7000, 1999, 0, 2000, 5000, false},
+        {"12000, match in the last one", 0, 0, 12000, 11999, 0, 7000, 5000, true},
+        {"copied while 40 more arrive", 100, 100, 5000, 39, 40, 40, 4960, false},
+        {"copied while 40 more arrive, later match", 100, 100, 5000, 40, 40, 40, 4960, true},
+        {"quiet", 100, 100, 0, -1, 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        TTriggerState st;
+        TCountedRing ring(c.readCount, c.readPos, st);
+        TMailTables tables;
+        tables.EventTasks.append(makeTask("match"));
+        const uint64_t matchNumber = c.match < 0 ? UINT64_MAX : c.readCount + uint64_t(c.match);
+        ring.post(c.posted, matchNumber);
+        ring.log.WrittenDuringRead = c.duringRead;
+        const TEventStepResult r = RunEventStep(tables, st, ring.log, TickTime);
+        EXPECT_EQ(r.Fresh, c.posted) << c.name;
+        EXPECT_EQ(r.Lost, c.lost) << c.name;
+        EXPECT_EQ(r.Examined, c.examined) << c.name;
+        EXPECT_EQ(st.ReadCount, c.readCount + c.posted) << c.name;
+        EXPECT_EQ(st.ReadPos, int32_t((uint64_t(c.readPos) + c.posted) % 5000)) << c.name;
+        const TEventTaskState& s = tables.EventTasks.state(0);
+        ASSERT_EQ(s.State, c.marked ? 1 : 0) << c.name;
+        if (!c.marked) {
+            EXPECT_EQ(st.Spans.size(), 0u) << c.name;
+            continue;
+        }
+        // The position of the match, not reduced, and its number in the span.
+        const int32_t matchPos = int32_t((uint64_t(c.readPos) + uint64_t(c.match)) % 5000);
+        EXPECT_EQ(s.FirstPos % 5000, matchPos) << c.name;
+        EXPECT_LE(s.FirstPos, 9998) << c.name;
+        EXPECT_EQ(s.EndPos, ring.log.WritePos) << c.name;
+        const TMarkSpan* span = st.Spans.find(tables.EventTasks.serial(0));
+        ASSERT_NE(span, nullptr) << c.name;
+        EXPECT_EQ(span->First, matchNumber) << c.name;
+        EXPECT_EQ(span->End, ring.log.Written) << c.name;
+    }
+}
+
+TEST(EventStepCounted, TheFirstCountSeenStartsFromThePositionsAndABackwardCountRestarts)
+{
+    TFakeLogLibrary log;
+    TMailTables tables;
+    tables.EventTasks.append(makeTask());
+    TTriggerState st;
+    st.ReadPos = 10;
+    st.WritePos = 10;
+    log.WritePos = 10;
+    log.CountOk = true;
+    log.Written = 80010; // the station started without the count
+    for (int i = 0; i < 5; ++i) {
+        log.post(1, 1, QStringLiteral("e"));
+    }
+    TEventStepResult r = RunEventStep(tables, st, log, TickTime);
+    EXPECT_EQ(r.Fresh, 5u);
+    EXPECT_EQ(r.Lost, 0u);
+    EXPECT_EQ(tables.EventTasks.state(0).FirstPos, 10);
+    EXPECT_EQ(st.ReadCount, 80015u);
+
+    // A new ring: the count starts again below what was read.
+    tables.EventTasks.state(0) = {};
+    log.Written = 3;
+    log.WritePos = 18;
+    r = RunEventStep(tables, st, log, TickTime);
+    EXPECT_EQ(r.Fresh, 3u);
+    EXPECT_EQ(r.Lost, 0u);
+    EXPECT_EQ(tables.EventTasks.state(0).FirstPos, 15);
+    EXPECT_EQ(st.ReadCount, 3u);
+}
+
+TEST(EventStepCounted, PacerReadsAStormEverySecondAndAQuietRingOnTheTick)
+{
+    struct Case
+    {
+        uint64_t fresh;
+        bool overrun;
+        uint64_t backlog;
+        bool fast;
+        bool readNow;
+    };
+    const Case cases[] = {
+        {0, false, 0, false, false},
+        {1000, false, 1000, false, false},
+        {1000, false, 1001, false, true},
+        {1001, false, 0, true, false},
+        {1001, false, 1, true, true},
+        {4000, false, 4000, true, true},
+        {10, true, 3, true, true},
+    };
+    for (const Case& c : cases) {
+        TReadPacer pacer;
+        pacer.afterRead(c.fresh, c.overrun);
+        EXPECT_EQ(pacer.fast(), c.fast) << c.fresh;
+        EXPECT_EQ(pacer.readNow(c.backlog), c.readNow) << c.fresh << " " << c.backlog;
+    }
+}
+
+TEST_F(EventStepOnRing, SevenThousandInOneBurstAreAnOverrunThatStillFindsTheNewest)
+{
+    for (const int matchAt : {2000, 6999, 1999, 0}) {
+        TMailTables tables;
+        tables.EventTasks.append(makeTask(gbk(u"差动")));
+        uint64_t before = 0;
+        int32_t pos = 0;
+        ASSERT_TRUE(m_log.GetEventWriteState(pos, before));
+        StartEventTrigger(*m_state, m_log);
+        for (int i = 0; i < 7000; ++i) {
+            ASSERT_GE(post(1, 1, i == matchAt ? gbk(u"1号主变差动保护动作") : QByteArray("routine")), 0);
+        }
+        const TEventStepResult r = RunEventStep(tables, *m_state, m_log, TickTime);
+        EXPECT_EQ(r.Fresh, 7000u) << matchAt;
+        EXPECT_EQ(r.Lost, 2000u) << matchAt;
+        EXPECT_EQ(r.Examined, 5000) << matchAt;
+        const TEventTaskState& s = tables.EventTasks.state(0);
+        if (matchAt < 2000) {
+            EXPECT_EQ(s.State, 0) << matchAt << ": gone for good";
+            continue;
+        }
+        ASSERT_EQ(s.State, 1) << matchAt;
+        EXPECT_EQ(s.FirstPos % 5000, int32_t((uint64_t(pos) + uint64_t(matchAt)) % 5000)) << matchAt;
+        const TMarkSpan* span = m_state->Spans.find(tables.EventTasks.serial(0));
+        ASSERT_NE(span, nullptr);
+        EXPECT_EQ(span->First, before + uint64_t(matchAt));
+        EXPECT_EQ(span->End, before + 7000);
+    }
+}

@@ -9,6 +9,8 @@
 //     log.WritePosOk = false;          // GetEventWritePos fails and leaves pos alone
 //     log.ShortCount = 3;              // ReadEvents delivers at most 3 records
 //     log.InitResult = -8;             // InitLogLibrary fails with -8
+//     log.CountOk = true;              // GetEventWriteState answers WritePos and Written
+//     log.WrittenDuringRead = 40;      // writers move WritePos and Written on by 40 while ReadEvents copies
 //
 // Positions not set with putEvent read as all-zero records. Time conversion is the real library's
 // (SecondsFromSystemTime/SystemTimeFromSeconds are pure functions that need no InitLogLibrary), so link
@@ -34,6 +36,9 @@ public:
     std::map<int32_t, EventRecord> Events; // ring position 0..4999 -> record
     int32_t ShortCount = -1; // >= 0: ReadEvents leaves at most this count
     bool ReadResult = true; // the success flag ReadEvents reports
+    bool CountOk = false; // GetEventWriteState succeeds
+    uint64_t Written = 0; // events ever written, advanced by post()
+    uint64_t WrittenDuringRead = 0;
     bool VerifyAnswer = false;
     QByteArray VerifyUserName = "admin"; // GBK, copied out when VerifyAnswer is true
 
@@ -41,6 +46,7 @@ public:
     int InitCalls = 0;
     int ExitCalls = 0;
     int ReadCalls = 0;
+    int WriteStateCalls = 0;
     int32_t LastReadStart = -1;
     int32_t LastReadCount = -1;
     int VerifyCalls = 0;
@@ -67,6 +73,7 @@ public:
         const int32_t pos = WritePos;
         putEvent(pos, type, level, text, time);
         WritePos = (WritePos + 1) % EventRingSize;
+        ++Written;
         return pos;
     }
 
@@ -107,12 +114,24 @@ public:
             count = ShortCount;
         }
         endPos = WritePos;
+        Written += WrittenDuringRead;
+        WritePos = int32_t((uint64_t(WritePos) + WrittenDuringRead) % EventRingSize);
         const int32_t start = ((startPos % EventRingSize) + EventRingSize) % EventRingSize;
         for (int32_t n = 0; n < count; ++n) {
             const auto it = Events.find((start + n) % EventRingSize);
             records[n] = it == Events.end() ? EventRecord{} : it->second;
         }
         return ReadResult;
+    }
+    bool GetEventWriteState(int32_t& pos, uint64_t& count) override
+    {
+        ++WriteStateCalls;
+        if (!CountOk) {
+            return false;
+        }
+        pos = WritePos;
+        count = Written;
+        return true;
     }
     uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) override
     {

@@ -1,0 +1,35 @@
+#include "EventBacklog.h"
+
+#include <algorithm>
+
+const TMarkSpan* TMarkSpans::find(uint64_t serial) const
+{
+    const auto it =
+        std::find_if(m_spans.begin(), m_spans.end(), [&](const TMarkSpan& s) { return s.Serial == serial; });
+    return it == m_spans.end() ? nullptr : &*it;
+}
+
+void TMarkSpans::set(const TMarkSpan& span)
+{
+    for (TMarkSpan& s : m_spans) {
+        if (s.Serial == span.Serial) {
+            s = span;
+            return;
+        }
+    }
+    m_spans.push_back(span);
+}
+
+void TMarkSpans::setEnd(uint64_t serial, uint64_t end)
+{
+    for (TMarkSpan& s : m_spans) {
+        if (s.Serial == serial) {
+            s.End = end;
+        }
+    }
+}
+
+void TMarkSpans::erase(uint64_t serial)
+{
+    std::erase_if(m_spans, [&](const TMarkSpan& s) { return s.Serial == serial; });
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+// What the station knows about the ring beyond its positions, when the library tells the running count of
+// events ever written: the event numbers of each mark, so a mail can tell how much of its range the ring still
+// holds, and the pace of the reads, so a storm is read before the ring turns over.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Event numbers (counting every event ever written, from 0) of one mark: its first event and its end, kept by
+// the task's serial, since the task's 32-byte state has no room for them.
+struct TMarkSpan
+{
+    uint64_t Serial = 0;
+    uint64_t First = 0;
+    uint64_t End = 0;
+};
+
+class TMarkSpans
+{
+public:
+    const TMarkSpan* find(uint64_t serial) const;
+    // Sets the span of a task's mark, replacing any earlier one of the same serial.
+    void set(const TMarkSpan& span);
+    void setEnd(uint64_t serial, uint64_t end);
+    void erase(uint64_t serial);
+    // Keeps only the spans whose serial `keep` accepts (tasks still marked).
+    template <class Keep>
+    void prune(Keep keep)
+    {
+        std::erase_if(m_spans, [&](const TMarkSpan& s) { return !keep(s.Serial); });
+    }
+    size_t size() const { return m_spans.size(); }
+
+private:
+    std::vector<TMarkSpan> m_spans;
+};
+
+// Decides when the event step runs between the regular ticks. A watch every ExtraReadIntervalMs looks at how
+// far the ring has moved on (the write state alone, no events read): after a read that found the ring filling
+// fast it reads whatever is new, otherwise only once more than a fifth of the ring is waiting. A quiet ring is
+// therefore still read on the regular tick only.
+class TReadPacer
+{
+public:
+    static constexpr int ExtraReadIntervalMs = 1000;
+    static constexpr uint64_t FastBacklog = 1000; // a fifth of the ring
+
+    // After every read: the events written since the previous read (lost ones included), and whether some were
+    // lost.
+    void afterRead(uint64_t fresh, bool overrun) { m_fast = overrun || fresh > FastBacklog; }
+    // At a watch, with the events waiting to be read: whether to read them now.
+    bool readNow(uint64_t backlog) const { return m_fast ? backlog > 0 : backlog > FastBacklog; }
+    bool fast() const { return m_fast; }
+
+private:
+    bool m_fast = false;
+};
