@@ -70,7 +70,8 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QORVANE_WORKDIR"), workDir);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qorsmail.station.info=true"));
+        env.insert(
+            QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qorsmail.station.info=true;qorsmail.engine.info=true"));
         env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
         return env;
     }

@@ -8,3 +8,7 @@ find_file(QORSMAIL_FAKETIME_LIBRARY libfaketime.so.1 PATHS /usr/lib/${CMAKE_LIBR
 if(TARGET e2e_test_Station AND QORSMAIL_FAKETIME_LIBRARY)
     target_compile_definitions(e2e_test_Station PRIVATE FAKETIME_LIBRARY="${QORSMAIL_FAKETIME_LIBRARY}")
 endif()
+if(TARGET e2e_test_EventStorm)
+    add_dependencies(e2e_test_EventStorm qormail)
+    target_link_libraries(e2e_test_EventStorm PRIVATE Qt6::Core qorslog2)
+endif()
