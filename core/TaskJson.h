@@ -1,8 +1,9 @@
 #pragma once
 
-// The JSON form of a task file (docs/task-file-json.md): every field of every record, texts in UTF-8, and the
-// bytes the fields do not cover (text tails, unused array entries, bytes after the last record) carried along
-// so that JSON -> file -> JSON -> file gives the same bytes.
+// The JSON form of a task file (docs/task-file-json.md), written and read by qorsmail-cfg and written by the
+// station's export command: every field of every record, texts in UTF-8, and the bytes the fields do not cover
+// (text tails, unused array entries, bytes after the last record) carried along so that
+// JSON -> file -> JSON -> file gives the same bytes.
 
 #include "QorsmailDef.h"
 

@@ -6,6 +6,7 @@
 //
 // Exit codes: 0 done, 1 refused (bad input, a file that cannot be read or written), 2 usage.
 
+#include "AtomicFile.h"
 #include "NormalFunction.h"
 #include "QorsmailFunc.h"
 #include "TaskJson.h"
@@ -126,22 +127,6 @@ bool readInput(const QString& path, QByteArray& bytes, QString& error)
     return true;
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
 // An exclusive lock on "<target>.lock" beside the target, so two writers never interleave their renames.
 // Readers lock the task file itself; they see the old file or the new one, never a part.
 class TWriteLock
@@ -181,38 +166,6 @@ private:
     int m_fd = -1;
 };
 
-// Temporary file in the target's folder, flushed to disk, renamed over the target, folder synced.
-bool writeAtomically(const QString& target, const QByteArray& bytes, QString& error)
-{
-    const QFileInfo info(target);
-    const QByteArray dir = QFile::encodeName(info.absolutePath());
-    const QByteArray path = QFile::encodeName(info.absoluteFilePath());
-    QByteArray temp = dir + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = QStringLiteral("%1: cannot create a temporary file there: %2").arg(info.absolutePath(), systemError());
-        return false;
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0644 & ~mask) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.constData(), path.constData()) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        error = QStringLiteral("%1: %2").arg(target, systemError());
-        ::unlink(temp.constData());
-        return false;
-    }
-    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 int build(const QString& jsonPath, const QString& target)
 {
     QByteArray json;
@@ -232,7 +185,7 @@ int build(const QString& jsonPath, const QString& target)
     const QByteArray bytes = TaskFileBytes(tables) + trailing;
     TWriteLock lock;
     if (!lock.take(QFile::encodeName(QFileInfo(target).absoluteFilePath()), error)
-        || !writeAtomically(target, bytes, error)) {
+        || !WriteFileAtomically(target, bytes, 0644 & ~CurrentUmask(), error)) {
         printError(error);
         return ExitRefused;
     }
