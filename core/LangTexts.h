@@ -149,6 +149,15 @@ QORSMAIL_TEXT(EventRing_Str, Str0, "事件记录缓冲区溢出，约 %1 条事�
 QORSMAIL_TEXT(EventRing_Str, Str1, "此前还有 %1 条事件已被新事件覆盖，未能列出")
 } // namespace EventRing_Str
 
+// Texts of ours for the export of the configuration held in memory.
+namespace ConfigExport_Str {
+QORSMAIL_TEXT(ConfigExport_Str, Str0, "导出配置")
+QORSMAIL_TEXT(ConfigExport_Str, Str1, "JSON 配置文件 (*.json)")
+QORSMAIL_TEXT(ConfigExport_Str, Str2, "%1 是本站自己的任务文件或设置文件，不能导出到该文件！")
+QORSMAIL_TEXT(ConfigExport_Str, Str3, "导出配置失败：%1")
+QORSMAIL_TEXT(ConfigExport_Str, Str4, "配置已导出到 %1")
+} // namespace ConfigExport_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's

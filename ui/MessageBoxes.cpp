@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <utility>
@@ -19,6 +20,12 @@ Handler& currentHandler()
 InputHandler& currentInputHandler()
 {
     static InputHandler handler;
+    return handler;
+}
+
+SaveFileHandler& currentSaveFileHandler()
+{
+    static SaveFileHandler handler;
     return handler;
 }
 
@@ -92,6 +99,24 @@ std::optional<QString> getText(QWidget* parent, const InputRequest& request)
         return std::nullopt;
     }
     return box.textValue();
+}
+
+SaveFileHandler setSaveFileHandler(SaveFileHandler handler)
+{
+    return std::exchange(currentSaveFileHandler(), std::move(handler));
+}
+
+std::optional<QString> getSaveFileName(QWidget* parent, const SaveFileRequest& request)
+{
+    if (currentSaveFileHandler()) {
+        return currentSaveFileHandler()(request);
+    }
+    // The chooser asks itself before it replaces an existing file.
+    const QString path = QFileDialog::getSaveFileName(parent, request.title, request.directory, request.filter);
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path;
 }
 
 DialogHandler setDialogHandler(DialogHandler handler)

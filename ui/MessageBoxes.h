@@ -52,6 +52,17 @@ using InputHandler = std::function<std::optional<QString>(const InputRequest&)>;
 InputHandler setInputHandler(InputHandler handler);
 std::optional<QString> getText(QWidget* parent, const InputRequest& request);
 
+// A save-file chooser: the file the user picked, or nullopt for Cancel.
+struct SaveFileRequest
+{
+    QString title;
+    QString directory; // folder (or suggested file) the chooser opens in
+    QString filter; // "JSON (*.json)"
+};
+using SaveFileHandler = std::function<std::optional<QString>(const SaveFileRequest&)>;
+SaveFileHandler setSaveFileHandler(SaveFileHandler handler);
+std::optional<QString> getSaveFileName(QWidget* parent, const SaveFileRequest& request);
+
 // Runs another window modally: QDialog::exec(), or the installed handler, which gets the dialog (shown, so its
 // show step has run) and returns the result code in its place.
 using DialogHandler = std::function<int(QDialog&)>;

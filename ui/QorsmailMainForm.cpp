@@ -1,11 +1,13 @@
 #include "QorsmailMainForm.h"
 
+#include "ConfigExport.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
 #include "MessageBoxes.h"
 #include "QorsmailMain.h"
 #include "StationLog.h"
+#include "TaskTexts.h"
 #include "WaitDlg.h"
 #include "ui_QorsmailMainForm.h"
 
@@ -82,6 +84,7 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     m_ui->Splitter2->setSizes({217, 797 - 217});
     m_ui->Splitter1->setSizes({300, 157});
 
+    setupCommands();
     connect(m_ui->StopSend1, &QAction::triggered, this, &TQorsmailMainForm::StopSend1Click);
     connect(m_ui->RestoreSend1, &QAction::triggered, this, &TQorsmailMainForm::RestoreSend1Click);
     connect(m_ui->Exit1, &QAction::triggered, this, &TQorsmailMainForm::Exit1Click);
@@ -172,6 +175,142 @@ void TQorsmailMainForm::FormDestroy()
     RemoveTrayIcon();
     // Event buffer and task tables released, the stop line written, the debug log closed.
     m_engine.DestroyEngine();
+}
+
+// --- Setup tree and detail panels ------------------------------------------------------------------------------
+
+void TQorsmailMainForm::setupCommands()
+{
+    QTreeWidget* tree = m_ui->SetupTree;
+    connect(
+        tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) { SetupTreeChange(current); });
+    connect(m_ui->DelMail1, &QAction::triggered, this, &TQorsmailMainForm::DelMail1Click);
+    connect(m_ui->ExportConfig1, &QAction::triggered, this, &TQorsmailMainForm::ExportConfig1Click);
+
+    // Keys of the commands on the selected node work while the tree has the focus (Delete in another control
+    // deletes no task); the others anywhere in the window.
+    m_ui->DelMail1->setShortcut(QKeySequence(Qt::Key_Delete));
+    m_ui->DelMail1->setShortcutContext(Qt::WidgetShortcut);
+    m_ui->Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    // The tree's context menu offers the task commands.
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    tree->addActions({separator, m_ui->DelMail1});
+}
+
+QTreeWidgetItem* TQorsmailMainForm::selectedNode() const
+{
+    return m_ui->SetupTree->currentItem();
+}
+
+void TQorsmailMainForm::showPanel(QWidget* panel)
+{
+    m_ui->EventMailPanel->setVisible(panel == m_ui->EventMailPanel);
+    m_ui->ReportmailPanel->setVisible(panel == m_ui->ReportmailPanel);
+    // The hint is what shows when neither detail panel does.
+    m_ui->Panel1->setVisible(panel == nullptr);
+}
+
+void TQorsmailMainForm::SetupTreeChange(QTreeWidgetItem* node)
+{
+    if (!node) {
+        return;
+    }
+    QTreeWidgetItem* root = node->parent();
+    if (!root) {
+        showPanel(nullptr);
+        return;
+    }
+    if (root->parent()) {
+        return; // a deeper node changes nothing
+    }
+    const TMailTables& tables = m_engine.tables();
+    const int i = root->indexOfChild(node);
+    if (root == m_eventRoot && i < tables.EventTaskCount()) {
+        ShowEventTask(tables.EventTasks.task(i));
+        showPanel(m_ui->EventMailPanel);
+    } else if (root == m_reportRoot && i < tables.ReportTaskCount()) {
+        ShowReportTask(tables.ReportTasks.task(i));
+        showPanel(m_ui->ReportmailPanel);
+    }
+}
+
+void TQorsmailMainForm::ShowEventTask(const TEventMailTask& task)
+{
+    m_ui->EventMailTitleEdit->setText(Gbk::fieldText(task.Title));
+    m_ui->EventWaitSecEdit->setValue(PanelWaitSec(task.WaitSec));
+    m_ui->EventTriggerMemo->setPlainText(EventTriggerLines(task).join(QLatin1Char('\n')));
+    m_ui->EventReceiverMemo->setPlainText(ReceiverLines(task.Receivers, task.ReceiverCount).join(QLatin1Char('\n')));
+}
+
+void TQorsmailMainForm::ShowReportTask(const TReportMailTask& task)
+{
+    m_ui->ReportMailTitleEdit->setText(Gbk::fieldText(task.Title));
+    m_ui->ReportListMemo->setPlainText(ReportFileLines(task).join(QLatin1Char('\n')));
+    m_ui->ReportSendTypeEdit->setText(SendTypeText(task.SendType));
+    m_ui->ReportSendTimeEdit->setText(SendTimeText(task.SendTime));
+    m_ui->ReportSendIntervalEdit->setText(SendIntervalText(task.SendInterval));
+    m_ui->ReportReceiverMemo->setPlainText(ReceiverLines(task.Receivers, task.ReceiverCount).join(QLatin1Char('\n')));
+}
+
+// --- Configuration commands ------------------------------------------------------------------------------------
+
+bool TQorsmailMainForm::refusedByEditRule()
+{
+    if (m_engine.EditAllowed()) {
+        return false;
+    }
+    MessageBoxes::information(this, GetLangText(LangText::QorsmailMain_Str::Str22));
+    return true;
+}
+
+void TQorsmailMainForm::DelMail1Click()
+{
+    QTreeWidgetItem* node = selectedNode();
+    QTreeWidgetItem* root = node ? node->parent() : nullptr;
+    if (!root || root->parent()) {
+        return;
+    }
+    if (refusedByEditRule()) {
+        return;
+    }
+    TMailTables& tables = m_engine.tables();
+    const bool event = root == m_eventRoot;
+    const int i = root->indexOfChild(node);
+    if (i < 0 || i >= (event ? tables.EventTaskCount() : tables.ReportTaskCount())) {
+        return;
+    }
+    const uint64_t serial = event ? tables.EventTasks.serial(i) : tables.ReportTasks.serial(i);
+    const QString question = GetLangText(LangText::QorsmailMain_Str::Str23) + node->text(0) + QLatin1Char('?');
+    if (!MessageBoxes::askYesNo(this, question)) {
+        return;
+    }
+    // Timers ran while the question was open: the task is looked up again by its identity, not its old index.
+    const int k = event ? tables.EventTasks.indexOfSerial(serial) : tables.ReportTasks.indexOfSerial(serial);
+    if (k < 0) {
+        return;
+    }
+    if (event) {
+        tables.EventTasks.remove(k);
+    } else {
+        tables.ReportTasks.remove(k);
+    }
+    // The tree moves its current node to a neighbour (or the root) while the node is still there, so the
+    // panel is shown again once the tree and the table agree.
+    delete root->child(k);
+    if (QTreeWidgetItem* current = m_ui->SetupTree->currentItem()) {
+        current->setSelected(true);
+        SetupTreeChange(current);
+    }
+}
+
+void TQorsmailMainForm::ExportConfig1Click()
+{
+    if (refusedByEditRule()) {
+        return;
+    }
+    ExportConfiguration(this, m_engine, m_exportPath);
 }
 
 // --- Log panel -------------------------------------------------------------------------------------------------

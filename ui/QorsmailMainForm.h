@@ -1,9 +1,11 @@
 #pragma once
 
 // The station's main window: the setup tree of the loaded tasks, the detail panels, the log panel, the tray icon,
-// the exit rights check and the stop/restore sending commands. The engine does the work; the window shows it.
+// the exit rights check, the configuration commands and the stop/restore sending commands. The engine does the
+// work; the window shows it.
 
 #include "CheckUsrgate.h"
+#include "QorsmailDef.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -44,6 +46,17 @@ public:
     // FormDestroy.
     ~TQorsmailMainForm() override;
 
+    // The selection changed: a task shows its panel, a root the hint.
+    void SetupTreeChange(QTreeWidgetItem* node);
+    void ShowEventTask(const TEventMailTask& task);
+    void ShowReportTask(const TReportMailTask& task);
+
+    // Configuration commands. Those that change the tables or the SMTP settings refuse with one message while
+    // EditAllowed is 0; those that need a kind of node do nothing when the selection does not fit.
+    void DelMail1Click();
+    // Writes tables, address book and SMTP settings as the configuration tool's JSON to a file the user picks.
+    void ExportConfig1Click();
+
     // Commands.
     void StopSend1Click();
     void RestoreSend1Click();
@@ -65,6 +78,7 @@ public:
     TWaitDialog& waitDialog();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     TQorsmailMain& engine() { return m_engine; }
+
     void setOptions(const TMainFormOptions& options) { m_options = options; }
 
 signals:
@@ -81,6 +95,11 @@ private:
     void FormShow();
     void FormDestroy();
     void fillSetupTree();
+    void setupCommands();
+    // The edit rule: true (after the one message) when the tables may not be changed now.
+    bool refusedByEditRule();
+    void showPanel(QWidget* panel);
+    QTreeWidgetItem* selectedNode() const;
     void addLogLine(const QString& panelLine);
     void appendLogLine(const QString& line);
     void showLogLines();
@@ -90,11 +109,13 @@ private:
     TQorsmailMain& m_engine;
     TMainFormOptions m_options;
     std::unique_ptr<TWaitDialog> m_waitDialog;
+
     QSystemTrayIcon* m_tray = nullptr;
     QTreeWidgetItem* m_eventRoot = nullptr;
     QTreeWidgetItem* m_reportRoot = nullptr;
     QIcon m_taskImage;
     QStringList m_logLines; // newest first
+    QString m_exportPath; // the export's last file
     bool m_closeAccepted = false;
     bool m_inCloseQuery = false;
     bool m_stopRunning = false;

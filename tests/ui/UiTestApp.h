@@ -107,6 +107,34 @@ private:
     std::deque<std::optional<QString>> m_answers;
 };
 
+// Records every save-file chooser and answers it with the next scripted path (Cancel when none is left).
+class TSaveFileRecorder
+{
+public:
+    TSaveFileRecorder()
+    {
+        MessageBoxes::setSaveFileHandler([this](const MessageBoxes::SaveFileRequest& request) {
+            m_requests.push_back(request);
+            if (m_answers.empty()) {
+                return std::optional<QString>{};
+            }
+            std::optional<QString> answer = m_answers.front();
+            m_answers.pop_front();
+            return answer;
+        });
+    }
+    ~TSaveFileRecorder() { MessageBoxes::setSaveFileHandler({}); }
+    TSaveFileRecorder(const TSaveFileRecorder&) = delete;
+    TSaveFileRecorder& operator=(const TSaveFileRecorder&) = delete;
+
+    void answer(std::optional<QString> path) { m_answers.push_back(std::move(path)); }
+    const std::vector<MessageBoxes::SaveFileRequest>& requests() const { return m_requests; }
+
+private:
+    std::vector<MessageBoxes::SaveFileRequest> m_requests;
+    std::deque<std::optional<QString>> m_answers;
+};
+
 // Answers nested dialog runs: each scripted step gets the shown dialog and returns its result code; a run with
 // no step left is cancelled. Records the object names of the dialogs that were run.
 class TDialogRecorder

@@ -26,3 +26,7 @@ foreach(t ui_test_ChFileDlg ui_test_EventMailProperty ui_test_ReportMailProperty
         target_link_libraries(${t} PRIVATE Qt6::Test)
     endif()
 endforeach()
+if(TARGET ui_test_SetupTree)
+    add_dependencies(ui_test_SetupTree qorsmail-cfg)
+    target_link_libraries(ui_test_SetupTree PRIVATE qorslog2 Qt6::Test)
+endif()
