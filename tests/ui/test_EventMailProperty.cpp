@@ -135,7 +135,7 @@ TEST_F(EventDialogTest, ValidationStopsAtTheFirstFaultWithItsText)
         EXPECT_EQ(title().text(), u(c.titleAfter)) << c.name;
         EXPECT_EQ(m_dlg.isVisible(), !c.message.isEmpty()) << c.name;
         if (c.receivers >= 0) {
-            EXPECT_EQ(m_dlg.Task.ReceiverCount, c.receivers) << c.name;
+            EXPECT_EQ(+m_dlg.Task.ReceiverCount, c.receivers) << c.name;
         }
         if (c.message.isEmpty()) {
             EXPECT_EQ(m_dlg.result(), QDialog::Accepted) << c.name;
@@ -186,11 +186,11 @@ TEST_F(EventDialogTest, TicksAreStoredAndShownAgain)
         }
         ok();
         ASSERT_FALSE(m_dlg.isVisible()) << c.name;
-        EXPECT_EQ(m_dlg.Task.TypeCount, c.typeCount) << c.name;
+        EXPECT_EQ(+m_dlg.Task.TypeCount, c.typeCount) << c.name;
         for (size_t i = 0; i < c.stored.size(); ++i) {
-            EXPECT_EQ(m_dlg.Task.Types[i], c.stored[i]) << c.name;
+            EXPECT_EQ(+m_dlg.Task.Types[i], c.stored[i]) << c.name;
         }
-        EXPECT_EQ(m_dlg.Task.LevelMask, c.levelMask) << c.name;
+        EXPECT_EQ(+m_dlg.Task.LevelMask, c.levelMask) << c.name;
         // Shown again from the stored task.
         m_dlg.show();
         EXPECT_EQ(tickCount(), c.ticksShown) << c.name;
@@ -229,7 +229,7 @@ TEST_F(EventDialogTest, StoredWaitOutsideItsRangeShowsAndStoresTheBound)
         EXPECT_EQ(child<QSpinBox>(m_dlg, "WaitSecEdit").value(), shown) << stored;
         memo().setPlainText(u("a@b.cn"));
         ok();
-        EXPECT_EQ(m_dlg.Task.WaitSec, shown) << stored;
+        EXPECT_EQ(+m_dlg.Task.WaitSec, shown) << stored;
     }
 }
 
@@ -245,7 +245,7 @@ TEST_F(EventDialogTest, ReadOnlyViewNeverReturnsOk)
     EXPECT_FALSE(m_dlg.isVisible());
     EXPECT_EQ(m_dlg.result(), QDialog::Rejected);
     EXPECT_TRUE(m_boxes.texts().isEmpty());
-    EXPECT_EQ(m_dlg.Task.WaitSec, 77);
+    EXPECT_EQ(+m_dlg.Task.WaitSec, 77);
 }
 
 TEST_F(EventDialogTest, CancelAsksOnlyAfterAChange)
@@ -337,7 +337,7 @@ TEST_F(EventDialogTest, RecipientsPickedInTheSelectionDialog)
     child<QPushButton>(m_dlg, "Button1").click();
     EXPECT_EQ(runs.names(), (QStringList{u("TSelEmailAddrDlg"), u("TSelEmailAddrDlg")}));
     EXPECT_EQ(memo().toPlainText(), u("x@y.cn\n张三"));
-    EXPECT_EQ(m_dlg.Task.ReceiverCount, 2);
+    EXPECT_EQ(+m_dlg.Task.ReceiverCount, 2);
     EXPECT_EQ(m_dlg.Modified, 1);
     ok();
     EXPECT_EQ(Gbk::fieldText(m_dlg.Task.Receivers[1].Addr), u("zhang@example.com"));

@@ -185,10 +185,10 @@ TEST_F(ReportDialogTest, StoredFieldsOfAnAcceptedTask)
     ASSERT_FALSE(m_dlg.isVisible()) << m_boxes.texts().join(u("|")).toStdString();
     EXPECT_EQ(edit("TitleEdit").text(), u("月报"));
     EXPECT_EQ(Gbk::fieldText(m_dlg.Task.Title), u("月报"));
-    EXPECT_EQ(m_dlg.Task.FileCount, 10);
+    EXPECT_EQ(+m_dlg.Task.FileCount, 10);
     EXPECT_EQ(Gbk::fieldText(m_dlg.Task.Files[0]), u("/out/r1.xls"));
     EXPECT_EQ(Gbk::fieldText(m_dlg.Task.Files[9]), u("/out/r10.xls"));
-    EXPECT_EQ(m_dlg.Task.SendType, 4);
+    EXPECT_EQ(+m_dlg.Task.SendType, 4);
     const SYSTEMTIME time{2026, 12, 3, 31, 23, 59, 33, 0};
     const SYSTEMTIME interval{0, 1, 0, 2, 3, 4, 0, 44};
     EXPECT_EQ(std::memcmp(&m_dlg.Task.SendTime, &time, sizeof time), 0);
@@ -202,7 +202,7 @@ TEST_F(ReportDialogTest, StoredFieldsOfAnAcceptedTask)
         EXPECT_TRUE(child<QRadioButton>(m_dlg, radio).isChecked()) << stored;
         EXPECT_EQ(edit("MonthEdit").text(), u("12"));
         ok();
-        EXPECT_EQ(m_dlg.Task.SendType, after) << stored;
+        EXPECT_EQ(+m_dlg.Task.SendType, after) << stored;
     }
 }
 
@@ -301,7 +301,7 @@ TEST_F(ReportDialogTest, RecipientsPickedInTheSelectionDialog)
     child<QPushButton>(m_dlg, "ReceiverBtn").click();
     EXPECT_EQ(m_runs.names(), QStringList{u("TSelEmailAddrDlg")});
     EXPECT_EQ(memo("ReceiverMemo").toPlainText(), u("值班"));
-    EXPECT_EQ(m_dlg.Task.ReceiverCount, 1);
+    EXPECT_EQ(+m_dlg.Task.ReceiverCount, 1);
     EXPECT_EQ(Gbk::fieldText(m_dlg.Task.Receivers[0].Addr), u("duty@example.com"));
     EXPECT_EQ(m_dlg.Modified, 1);
 }

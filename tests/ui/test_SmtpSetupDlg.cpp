@@ -63,10 +63,10 @@ TEST(SmtpSetupDefaults, CreatedWithItsOwnDefaults)
 {
     const TSmtpDlg dlg;
     EXPECT_FALSE(dlg.Editable);
-    EXPECT_EQ(dlg.Settings.smtpport, 25);
-    EXPECT_EQ(dlg.Settings.MaxSendTries, 5);
-    EXPECT_EQ(dlg.Settings.WaitSeconds, 60);
-    EXPECT_EQ(dlg.Settings.NeedAuth, 0);
+    EXPECT_EQ(+dlg.Settings.smtpport, 25);
+    EXPECT_EQ(+dlg.Settings.MaxSendTries, 5);
+    EXPECT_EQ(+dlg.Settings.WaitSeconds, 60);
+    EXPECT_EQ(+dlg.Settings.NeedAuth, 0);
     EXPECT_EQ(Gbk::fieldText(dlg.Settings.smtpaddr), QString());
 }
 
@@ -98,7 +98,7 @@ TEST_F(SmtpSetup, ShowLoadsTheControlsAndBringsTheNumbersIntoRange)
     m_dlg.show();
     click("OkBtn");
     EXPECT_EQ(m_dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(m_dlg.Settings.WaitSeconds, 60);
+    EXPECT_EQ(+m_dlg.Settings.WaitSeconds, 60);
     EXPECT_FALSE(m_dlg.Modified);
     EXPECT_TRUE(m_messages.requests().empty());
 }
@@ -164,10 +164,10 @@ TEST_F(SmtpSetup, ChecksRunInOrderAndTheFirstFailureKeepsTheDialogOpen)
         EXPECT_EQ(edit("SmtpAddrEdit").text(), FieldInput::TrimBlanks(c.server)) << c.what;
         m_dlg.hide();
     }
-    EXPECT_EQ(m_dlg.Settings.smtpport, 65535);
+    EXPECT_EQ(+m_dlg.Settings.smtpport, 65535);
     EXPECT_EQ(Gbk::fieldText(m_dlg.Settings.smtpaddr), QStringLiteral("h"));
     EXPECT_EQ(Gbk::fieldText(m_dlg.Settings.LocalEmailAddr), QStringLiteral("a@b@c"));
-    EXPECT_EQ(m_dlg.Settings.NeedAuth, 1);
+    EXPECT_EQ(+m_dlg.Settings.NeedAuth, 1);
 }
 
 TEST_F(SmtpSetup, FieldsStoredBeforeAFailedCheckStayInTheCopy)
@@ -177,7 +177,7 @@ TEST_F(SmtpSetup, FieldsStoredBeforeAFailedCheckStayInTheCopy)
     edit("SmtpPortEdit").setText(QStringLiteral("70000"));
     click("OkBtn");
     EXPECT_EQ(Gbk::fieldText(m_dlg.Settings.smtpaddr), QStringLiteral("new.example.com"));
-    EXPECT_EQ(m_dlg.Settings.smtpport, 70000);
+    EXPECT_EQ(+m_dlg.Settings.smtpport, 70000);
     EXPECT_EQ(Gbk::fieldText(m_dlg.Settings.LocalEmailAddr), QStringLiteral("station@example.com"));
 }
 
@@ -191,8 +191,8 @@ TEST_F(SmtpSetup, WithoutLoginTheDisabledUserFieldsAreStoredUnchanged)
     click("OkBtn");
     ASSERT_EQ(m_dlg.result(), QDialog::Accepted);
     EXPECT_TRUE(m_dlg.Modified);
-    EXPECT_EQ(m_dlg.Settings.NeedAuth, 0);
-    EXPECT_EQ(m_dlg.Settings.MaxSendTries, 7);
+    EXPECT_EQ(+m_dlg.Settings.NeedAuth, 0);
+    EXPECT_EQ(+m_dlg.Settings.MaxSendTries, 7);
     EXPECT_EQ(Gbk::fieldText(m_dlg.Settings.Username), QStringLiteral("bob"));
     EXPECT_EQ(std::memcmp(m_dlg.Settings.Password, "p\x80w", 4), 0);
 
@@ -214,7 +214,7 @@ TEST_F(SmtpSetup, NotEditableDisablesBothGroupsAndOkActsAsCancel)
     click("OkBtn");
     EXPECT_EQ(m_dlg.result(), QDialog::Rejected);
     EXPECT_TRUE(m_messages.requests().empty());
-    EXPECT_EQ(m_dlg.Settings.smtpport, 0);
+    EXPECT_EQ(+m_dlg.Settings.smtpport, 0);
 }
 
 TEST_F(SmtpSetup, CancelAsksOnceSomethingChangedEvenIfRestored)
@@ -270,7 +270,7 @@ TEST_F(SmtpSetup, ReturnInAFieldPressesOk)
     edit("SmtpPortEdit").setText(QStringLiteral("587"));
     QTest::keyClick(&edit("EmailAddrEdit"), Qt::Key_Return);
     EXPECT_EQ(m_dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(m_dlg.Settings.smtpport, 587);
+    EXPECT_EQ(+m_dlg.Settings.smtpport, 587);
 }
 
 TEST_F(SmtpSetup, EveryShowTranslatesAndTheFieldsHoldThirtyNineBytes)

@@ -61,8 +61,8 @@ TEST(TaskEditRules, TypeTicksNoneOrAllMatchEveryType)
     };
     for (const Case& c : cases) {
         TEventMailTask task{};
-        for (auto& t : task.Types) {
-            t = 99; // entries after the ticked ones keep what they held
+        for (size_t i = 0; i < sizeof(task.Types) / sizeof(task.Types[0]); ++i) {
+            task.Types[i] = 99; // entries after the ticked ones keep what they held
         }
         task.TypeCount = 55;
         TTypeTicks ticks{};
@@ -70,9 +70,9 @@ TEST(TaskEditRules, TypeTicksNoneOrAllMatchEveryType)
             ticks[static_cast<size_t>(i)] = true;
         }
         StoreTypeTicks(task, ticks);
-        EXPECT_EQ(task.TypeCount, c.typeCount) << c.name;
+        EXPECT_EQ(+task.TypeCount, c.typeCount) << c.name;
         for (size_t i = 0; i < c.types.size(); ++i) {
-            EXPECT_EQ(task.Types[i], c.types[i]) << c.name << " entry " << i;
+            EXPECT_EQ(+task.Types[i], c.types[i]) << c.name << " entry " << i;
         }
         const TTypeTicks shown = TypeTicks(task);
         EXPECT_EQ(shown, c.typeCount == 0 ? TTypeTicks{} : ticks) << c.name;
@@ -209,7 +209,7 @@ TEST(TaskEditRules, ReportFileLinesTrimmedAtMostTenNeverCut)
         if (c.longLine >= 0) {
             EXPECT_EQ(result.LongText, TrimBlanks(c.lines.at(c.longLine))) << c.name;
         }
-        EXPECT_EQ(task.FileCount, c.fileCount) << c.name;
+        EXPECT_EQ(+task.FileCount, c.fileCount) << c.name;
         for (qsizetype i = 0; i < c.stored.size(); ++i) {
             EXPECT_EQ(Gbk::fieldText(task.Files[i]), c.stored.at(i)) << c.name << " entry " << i;
         }
