@@ -4,6 +4,7 @@
 // can be tested on their own: memo lines, event type and level ticks, the time edits, the report file list and
 // the chooser's filter and file names.
 
+#include "FieldInput.h"
 #include "LangTexts.h"
 #include "QorsmailDef.h"
 
@@ -16,7 +17,7 @@
 namespace TaskEdit {
 
 // Removes characters of code 32 or less at both ends (the suite's blanks, not Qt's white space).
-QString TrimBlanks(const QString& text);
+using FieldInput::TrimBlanks;
 
 // The lines a memo holds: split at each line end; a line end at the very end opens no further line, and an
 // empty memo holds none.
