@@ -1,11 +1,16 @@
 #include "QorsmailMainForm.h"
 
+#include "AddressBookDlg.h"
 #include "ConfigExport.h"
+#include "EventMailProperty.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
+#include "MailDialogs.h"
 #include "MessageBoxes.h"
 #include "QorsmailMain.h"
+#include "ReportMailProperty.h"
+#include "SmtpSetupDlg.h"
 #include "StationLog.h"
 #include "TaskTexts.h"
 #include "WaitDlg.h"
@@ -184,19 +189,36 @@ void TQorsmailMainForm::setupCommands()
     QTreeWidget* tree = m_ui->SetupTree;
     connect(
         tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) { SetupTreeChange(current); });
+    connect(tree, &QTreeWidget::itemDoubleClicked, this, &TQorsmailMainForm::EditMail1Click);
+    connect(m_ui->AddMail1, &QAction::triggered, this, &TQorsmailMainForm::AddMail1Click);
+    connect(m_ui->AddEventMail1, &QAction::triggered, this, &TQorsmailMainForm::AddEventMail1Click);
+    connect(m_ui->AddReportMail1, &QAction::triggered, this, &TQorsmailMainForm::AddReportMail1Click);
+    connect(m_ui->EditMail1, &QAction::triggered, this, &TQorsmailMainForm::EditMail1Click);
     connect(m_ui->DelMail1, &QAction::triggered, this, &TQorsmailMainForm::DelMail1Click);
+    connect(m_ui->SetSMTP1, &QAction::triggered, this, &TQorsmailMainForm::SetSMTP1Click);
+    connect(m_ui->EditAddr1, &QAction::triggered, this, &TQorsmailMainForm::EditAddr1Click);
     connect(m_ui->ExportConfig1, &QAction::triggered, this, &TQorsmailMainForm::ExportConfig1Click);
 
     // Keys of the commands on the selected node work while the tree has the focus (Delete in another control
     // deletes no task); the others anywhere in the window.
+    m_ui->AddMail1->setShortcut(QKeySequence(Qt::Key_Insert));
+    m_ui->EditMail1->setShortcuts(
+        {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_F2)});
     m_ui->DelMail1->setShortcut(QKeySequence(Qt::Key_Delete));
-    m_ui->DelMail1->setShortcutContext(Qt::WidgetShortcut);
+    for (QAction* onTree : {m_ui->AddMail1, m_ui->EditMail1, m_ui->DelMail1}) {
+        onTree->setShortcutContext(Qt::WidgetShortcut);
+    }
+    m_ui->AddEventMail1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_ui->AddReportMail1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_ui->SetSMTP1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    m_ui->EditAddr1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     m_ui->Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     // The tree's context menu offers the task commands.
     auto* separator = new QAction(this);
     separator->setSeparator(true);
-    tree->addActions({separator, m_ui->DelMail1});
+    tree->addActions(
+        {m_ui->AddMail1, m_ui->AddEventMail1, m_ui->AddReportMail1, separator, m_ui->EditMail1, m_ui->DelMail1});
 }
 
 QTreeWidgetItem* TQorsmailMainForm::selectedNode() const
@@ -263,6 +285,140 @@ bool TQorsmailMainForm::refusedByEditRule()
     }
     MessageBoxes::information(this, GetLangText(LangText::QorsmailMain_Str::Str22));
     return true;
+}
+
+TMailDialogs& TQorsmailMainForm::dialogs()
+{
+    if (!m_dialogs) {
+        m_dialogs = std::make_unique<TMailDialogs>(m_engine.tables(), this);
+    }
+    return *m_dialogs;
+}
+
+void TQorsmailMainForm::EditMail1Click()
+{
+    QTreeWidgetItem* node = selectedNode();
+    QTreeWidgetItem* root = node ? node->parent() : nullptr;
+    if (!root || root->parent()) {
+        return;
+    }
+    if (refusedByEditRule()) {
+        return;
+    }
+    TMailTables& tables = m_engine.tables();
+    const int i = root->indexOfChild(node);
+    // While the dialog is open, timers run: the task is looked up again by its identity before it is replaced.
+    if (root == m_eventRoot && i < tables.EventTaskCount()) {
+        const uint64_t serial = tables.EventTasks.serial(i);
+        TEventmailPropertyDlg& dlg = dialogs().eventDialog();
+        dlg.Task = tables.EventTasks.task(i);
+        dlg.Editable = 1;
+        const int k = MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified
+            ? tables.EventTasks.indexOfSerial(serial)
+            : -1;
+        if (k >= 0) {
+            // A new identity: a send of the old record that is still underway writes no outcome into this one.
+            tables.EventTasks.replace(k, dlg.Task);
+            ShowEventTask(dlg.Task);
+            m_eventRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
+        }
+    } else if (root == m_reportRoot && i < tables.ReportTaskCount()) {
+        const uint64_t serial = tables.ReportTasks.serial(i);
+        TReportmailPropertyDlg& dlg = dialogs().reportDialog();
+        dlg.Task = tables.ReportTasks.task(i);
+        dlg.Editable = 1;
+        const int k = MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified
+            ? tables.ReportTasks.indexOfSerial(serial)
+            : -1;
+        if (k >= 0) {
+            tables.ReportTasks.replace(k, dlg.Task);
+            ShowReportTask(dlg.Task);
+            m_reportRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
+        }
+    }
+}
+
+void TQorsmailMainForm::AddMail1Click()
+{
+    QTreeWidgetItem* node = selectedNode();
+    if (!node || node->parent()) {
+        return;
+    }
+    if (refusedByEditRule()) {
+        return;
+    }
+    if (node == m_eventRoot) {
+        addEventTask();
+    } else if (node == m_reportRoot) {
+        addReportTask();
+    }
+}
+
+void TQorsmailMainForm::AddEventMail1Click()
+{
+    if (!refusedByEditRule()) {
+        addEventTask();
+    }
+}
+
+void TQorsmailMainForm::AddReportMail1Click()
+{
+    if (!refusedByEditRule()) {
+        addReportTask();
+    }
+}
+
+void TQorsmailMainForm::addEventTask()
+{
+    TEventmailPropertyDlg& dlg = dialogs().eventDialog();
+    dlg.LoadDefaults();
+    dlg.Editable = 1;
+    if (MessageBoxes::execDialog(dlg) == QDialog::Rejected) {
+        return;
+    }
+    m_engine.tables().EventTasks.append(dlg.Task); // with a zeroed state
+    QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
+    m_eventRoot->addChild(node);
+    m_eventRoot->setExpanded(true);
+    m_ui->SetupTree->setCurrentItem(node); // the selection change shows its panel
+}
+
+void TQorsmailMainForm::addReportTask()
+{
+    TReportmailPropertyDlg& dlg = dialogs().reportDialog();
+    dlg.LoadDefaults();
+    dlg.Editable = 1;
+    if (MessageBoxes::execDialog(dlg) == QDialog::Rejected) {
+        return;
+    }
+    m_engine.tables().ReportTasks.append(dlg.Task);
+    QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
+    m_reportRoot->addChild(node);
+    m_reportRoot->setExpanded(true);
+    m_ui->SetupTree->setCurrentItem(node);
+}
+
+void TQorsmailMainForm::SetSMTP1Click()
+{
+    if (refusedByEditRule()) {
+        return;
+    }
+    TMailTables& tables = m_engine.tables();
+    TSmtpDlg& dlg = dialogs().smtpDialog();
+    dlg.Settings = tables.SmtpSettings;
+    dlg.Editable = true;
+    if (MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified) {
+        tables.SmtpSettings = dlg.Settings;
+        m_engine.ApplySmtpSettings();
+    }
+}
+
+void TQorsmailMainForm::EditAddr1Click()
+{
+    // Not under the edit rule: the address book only helps to fill recipients in; sending never reads it.
+    TAddressBookForm& dlg = dialogs().addressBook();
+    dlg.Editable = true;
+    MessageBoxes::execDialog(dlg);
 }
 
 void TQorsmailMainForm::DelMail1Click()

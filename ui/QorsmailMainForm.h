@@ -2,7 +2,7 @@
 
 // The station's main window: the setup tree of the loaded tasks, the detail panels, the log panel, the tray icon,
 // the exit rights check, the configuration commands and the stop/restore sending commands. The engine does the
-// work; the window shows it.
+// work; the window shows it. The dialogs the commands open live in TMailDialogs.
 
 #include "CheckUsrgate.h"
 #include "QorsmailDef.h"
@@ -13,6 +13,7 @@
 #include <memory>
 
 class QSystemTrayIcon;
+class TMailDialogs;
 class QTreeWidgetItem;
 class TQorsmailMain;
 class TWaitDialog;
@@ -53,7 +54,13 @@ public:
 
     // Configuration commands. Those that change the tables or the SMTP settings refuse with one message while
     // EditAllowed is 0; those that need a kind of node do nothing when the selection does not fit.
+    void EditMail1Click();
+    void AddMail1Click();
+    void AddEventMail1Click();
+    void AddReportMail1Click();
     void DelMail1Click();
+    void SetSMTP1Click();
+    void EditAddr1Click();
     // Writes tables, address book and SMTP settings as the configuration tool's JSON to a file the user picks.
     void ExportConfig1Click();
 
@@ -78,6 +85,8 @@ public:
     TWaitDialog& waitDialog();
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     TQorsmailMain& engine() { return m_engine; }
+    // The dialogs, made at their first use.
+    TMailDialogs& dialogs();
 
     void setOptions(const TMainFormOptions& options) { m_options = options; }
 
@@ -99,6 +108,8 @@ private:
     // The edit rule: true (after the one message) when the tables may not be changed now.
     bool refusedByEditRule();
     void showPanel(QWidget* panel);
+    void addEventTask();
+    void addReportTask();
     QTreeWidgetItem* selectedNode() const;
     void addLogLine(const QString& panelLine);
     void appendLogLine(const QString& line);
@@ -109,6 +120,7 @@ private:
     TQorsmailMain& m_engine;
     TMainFormOptions m_options;
     std::unique_ptr<TWaitDialog> m_waitDialog;
+    std::unique_ptr<TMailDialogs> m_dialogs;
 
     QSystemTrayIcon* m_tray = nullptr;
     QTreeWidgetItem* m_eventRoot = nullptr;

@@ -90,12 +90,18 @@ public:
             env.insert(QStringLiteral("ASAN_OPTIONS"),
                 (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("verify_asan_link_order=0"));
         }
+        for (const QString& key : m_extraEnvironment.keys()) {
+            env.insert(key, m_extraEnvironment.value(key));
+        }
         m_process->setProcessEnvironment(env);
         m_process->setProcessChannelMode(QProcess::MergedChannels);
         m_process->setWorkingDirectory(m_workDir);
         m_process->start(binPath(QStringLiteral("qormail")), {});
         m_process->waitForStarted(5000);
     }
+
+    // A variable added to the station's environment at the next start (Qt's plugin variables, for one).
+    void setEnvironment(const QString& key, const QString& value) { m_extraEnvironment.insert(key, value); }
 
     // Waits until the station's output holds the text.
     bool waitForOutput(const QByteArray& text, int timeoutMs = 10000)
@@ -154,6 +160,7 @@ public:
 
 private:
     QString m_workDir;
+    QProcessEnvironment m_extraEnvironment;
     std::unique_ptr<QProcess> m_process;
     QByteArray m_output;
 };

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -166,6 +167,58 @@ TEST_F(Station, AReportDueAtItsTimeArrivesWithItsFile)
     EXPECT_TRUE(waitForDebugLine(m_workDir,
         text(LangText::QorsmailMain_Str::Str27) + QStringLiteral("\" 日报 \" ")
             + text(LangText::QorsmailMain_Str::Str25)));
+    EXPECT_EQ(station.terminate(), 0);
+}
+
+TEST_F(Station, AnEventMailAddedInTheWindowIsSent)
+{
+    ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
+    // No task file: only the settings file, which points at the test server. Editing is allowed from the start.
+    QFile ini(m_workDir + QStringLiteral("QorMail.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[SMTP]\r\nsmtpaddr=127.0.0.1\r\nsmtpport=" + QByteArray::number(m_server.port())
+        + "\r\nLocalEmailAddr=station@example.cn\r\n");
+    ini.close();
+    const QString script = m_workDir + QStringLiteral("driver.json");
+    QFile scriptFile(script);
+    ASSERT_TRUE(scriptFile.open(QIODevice::WriteOnly));
+    scriptFile.write(QStringLiteral(R"([
+        {"action": "AddEventMail1"},
+        {"dialog": "TEventmailPropertyDlg",
+         "set": {"TitleEdit": "主变事故", "WaitSecEdit": 1, "ReceiverMemo": "zhang@example.cn\nops@example.cn"},
+         "click": "OkBtn"}
+    ])")
+                         .toUtf8());
+    scriptFile.close();
+
+    TStation station(m_workDir);
+    station.setEnvironment(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(QORSMAIL_TEST_PLUGIN_DIR));
+    station.setEnvironment(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("qorsmaildriver:") + script);
+    station.start();
+    ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
+    ASSERT_TRUE(station.waitForOutput("qorsmail-driver: step 2 done")) << station.output().toStdString();
+    ASSERT_FALSE(station.output().contains("qorsmail-driver: failed")) << station.output().toStdString();
+    QThread::msleep(300); // the queued OK click takes the task into the table
+
+    ASSERT_TRUE(runTool(m_workDir,
+        QStringLiteral("qorslog"),
+        {QStringLiteral("post"),
+            QStringLiteral("--type"),
+            QStringLiteral("3"),
+            QStringLiteral("--level"),
+            QStringLiteral("1"),
+            QStringLiteral("1号主变差动保护动作")}));
+    ASSERT_TRUE(m_server.waitForMails(1, 20000)) << station.output().toStdString();
+    const QJsonObject mail = SmtpTest::checkMail(m_server.mails().first());
+    ASSERT_FALSE(mail.contains(QStringLiteral("error"))) << mail[QStringLiteral("error")].toString().toStdString();
+    EXPECT_TRUE(mail[QStringLiteral("subject")].toString().startsWith(QStringLiteral("主变事故(")))
+        << mail[QStringLiteral("subject")].toString().toStdString();
+    QStringList recipients;
+    for (const QJsonValue& r : mail[QStringLiteral("envelope")].toObject()[QStringLiteral("rcpt_tos")].toArray()) {
+        recipients << r.toString();
+    }
+    EXPECT_EQ(recipients, (QStringList{QStringLiteral("zhang@example.cn"), QStringLiteral("ops@example.cn")}));
+    EXPECT_EQ(mail[QStringLiteral("to")].toArray().size(), 2);
     EXPECT_EQ(station.terminate(), 0);
 }
 

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <memory>
@@ -88,6 +89,7 @@ protected:
     QTreeWidgetItem* root(int i) const { return tree().topLevelItem(i); }
     QTreeWidgetItem* node(int rootIndex, int i) const { return root(rootIndex)->child(i); }
     void select(QTreeWidgetItem* item) const { tree().setCurrentItem(item); }
+    QString editText(const char* name) const { return child<QLineEdit>(*m_form, name).text(); }
     // Which of the three right-side panels are shown, as "hint", "event" and "report".
     QStringList shownPanels() const
     {
