@@ -121,6 +121,18 @@ QORSMAIL_TEXT(program_Str, program_Str4, "后台机未正确登录，请检查�
 QORSMAIL_TEXT(program_Str, program_Str5, "启动出错")
 } // namespace program_Str
 
+// Texts of ours for the marks kept across a restart (the file of pending mails in the working directory).
+// %1 is the kind of mail (QorsmailMain_Str Str37 or Str38), %2 the task's title.
+namespace TaskMarkStore_Str {
+QORSMAIL_TEXT(TaskMarkStore_Str, Str0, "继续发送上次运行中未发送完的%1\"%2\"（已尝试 %3 次）")
+QORSMAIL_TEXT(TaskMarkStore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：任务已被修改")
+QORSMAIL_TEXT(TaskMarkStore_Str, Str2, "放弃上次运行中未发送完的%1\"%2\"：任务已不存在")
+QORSMAIL_TEXT(TaskMarkStore_Str, Str3, "放弃上次运行中未发送完的%1\"%2\"：其事件已被新事件覆盖")
+QORSMAIL_TEXT(TaskMarkStore_Str, Str4, "待发邮件状态文件 %1 无法读取或已损坏（%2），已改名为 %3，未恢复任何待发邮件")
+QORSMAIL_TEXT(TaskMarkStore_Str, Str5, "待发邮件状态文件 %1 无法读取或已损坏（%2），且无法改名，未恢复任何待发邮件")
+QORSMAIL_TEXT(TaskMarkStore_Str, Str6, "待发邮件状态文件 %1 写入失败（%2），程序退出后将无法恢复待发邮件")
+} // namespace TaskMarkStore_Str
+
 // Texts of ours for the address checks before a mail is sent (the log line continues with "——" and the subject).
 namespace MailCheck_Str {
 QORSMAIL_TEXT(MailCheck_Str, Str0, "发件人地址 %1 不是有效的EMAIL地址")

@@ -39,7 +39,8 @@ struct TComposed
 TComposed composeCommon(TComposeContext& context,
     const char (&title)[128],
     int32_t receiverCount,
-    const TMailAddr (&receivers)[MaxReceivers])
+    const TMailAddr (&receivers)[MaxReceivers],
+    const QByteArray& mailId)
 {
     TComposed c;
     const SYSTEMTIME now = context.clock.now();
@@ -80,7 +81,7 @@ TComposed composeCommon(TComposeContext& context,
         "From: " + MailHeaders::mailbox(fromName, from),
         MailHeaders::addressListField("To", to),
         "Subject: " + MailHeaders::unstructured(subject, 9),
-        "Message-ID: " + MailHeaders::messageId(from),
+        "Message-ID: " + (mailId.isEmpty() ? MailHeaders::messageId(from) : MailHeaders::messageId(from, mailId)),
         "MIME-Version: 1.0"};
     return c;
 }
@@ -314,15 +315,18 @@ QString EventTypeName(int32_t typeNumber)
         QString::fromUtf8(EventTypeList[index].BuiltInName));
 }
 
-bool SendEventMail(
-    TComposeContext& context, const TEventMailTask& task, const TEventTaskState& state, const TMarkSpan* span)
+bool SendEventMail(TComposeContext& context,
+    const TEventMailTask& task,
+    const TEventTaskState& state,
+    const TMarkSpan* span,
+    const QByteArray& mailId)
 {
     QList<QByteArray> lines;
     FormatEventLines(context.log, state, lines, span);
     if (lines.isEmpty()) {
         return false;
     }
-    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers, mailId);
     composed.mail.hasText = true;
     composed.mail.textType = QByteArray("text/plain; charset=") + MailHeaders::Charset;
     for (const auto& line : lines) {
@@ -331,9 +335,9 @@ bool SendEventMail(
     return exchange(context, composed);
 }
 
-int SendReportMail(TComposeContext& context, const TReportMailTask& task)
+int SendReportMail(TComposeContext& context, const TReportMailTask& task, const QByteArray& mailId)
 {
-    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers, mailId);
     // The mail is the attachments alone: an empty text part before them would only show as an empty body.
     const int count = ClampCount(task.FileCount, MaxReportFiles);
     for (int k = 0; k < count; ++k) {

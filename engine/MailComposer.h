@@ -31,15 +31,17 @@ struct TComposeContext
 // Composes and sends the event mail of one task. False when no event line could be formatted (nothing is sent,
 // nothing logged) or the exchange failed (logged).
 // With the mark's span (event numbers), a range longer than the ring holds is told as such (see
-// FormatEventLines).
+// FormatEventLines). A non-empty mailId gives the mail the Message-ID of that identity (the same for every
+// attempt of one mark); without one each mail gets a new Message-ID.
 bool SendEventMail(TComposeContext& context,
     const TEventMailTask& task,
     const TEventTaskState& state,
-    const TMarkSpan* span = nullptr);
+    const TMarkSpan* span = nullptr,
+    const QByteArray& mailId = {});
 
 // Composes and sends the report mail of one task: 1 sent, 0 no report file found (no connection made),
-// -1 the exchange failed (logged).
-int SendReportMail(TComposeContext& context, const TReportMailTask& task);
+// -1 the exchange failed (logged). mailId as for SendEventMail.
+int SendReportMail(TComposeContext& context, const TReportMailTask& task, const QByteArray& mailId = {});
 
 // One line per readable event of the state's ring range, GBK bytes:
 // "2024-3-5- 7:4:9.120  text". The range is at most one whole ring. With the mark's span, the events of the

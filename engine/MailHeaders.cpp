@@ -278,13 +278,25 @@ QByteArray dateValue(const QDateTime& local)
     return buffer;
 }
 
+namespace {
+
+QByteArray messageIdDomain(const QByteArray& senderAddress)
+{
+    return isPlainAddrSpec(senderAddress) ? senderAddress.mid(senderAddress.lastIndexOf('@') + 1)
+                                          : QByteArray("localhost");
+}
+
+} // namespace
+
+QByteArray messageId(const QByteArray& senderAddress, const QByteArray& mailId)
+{
+    return "<qm." + mailId.toHex() + '@' + messageIdDomain(senderAddress) + '>';
+}
+
 QByteArray messageId(const QByteArray& senderAddress)
 {
     static std::atomic<unsigned> sequence{0};
-    QByteArray domain = "localhost";
-    if (isPlainAddrSpec(senderAddress)) {
-        domain = senderAddress.mid(senderAddress.lastIndexOf('@') + 1);
-    }
+    const QByteArray domain = messageIdDomain(senderAddress);
     return '<' + QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) + '.'
         + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + '.'
         + QByteArray::number(sequence.fetch_add(1)) + '@' + domain + '>';

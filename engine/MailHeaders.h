@@ -59,5 +59,7 @@ QByteArray dateValue(const QDateTime& local);
 
 // "<unique@domain>" with the domain of the sender's address ("localhost" when it has none).
 QByteArray messageId(const QByteArray& senderAddress);
+// The same for a mail that keeps one identity across its attempts: "<qm.<hex of the id>@domain>".
+QByteArray messageId(const QByteArray& senderAddress, const QByteArray& mailId);
 
 } // namespace MailHeaders

@@ -8,6 +8,7 @@
 #include "QorsmailFunc.h"
 #include "SmtpIni.h"
 #include "SmtpSession.h"
+#include "TaskMarkStore.h"
 
 #include <QDir>
 #include <QSysInfo>
@@ -60,7 +61,10 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     , m_log(log)
     , m_clock(clock)
     , m_session(std::make_unique<TCurlSmtpSession>())
+    , m_markStore(
+          std::make_unique<TTaskMarkStore>(m_tables, m_log, [this](const QString& text) { WriteLogLine(text); }))
 {
+    connect(this, &TQorsmailMain::taskStateChanged, m_markStore.get(), &TTaskMarkStore::followTaskState);
     m_triggerTimer.setInterval(5000);
     m_sendMailTimer.setInterval(1000);
     connect(&m_triggerTimer, &QTimer::timeout, this, &TQorsmailMain::TriggerTimerTimer);
@@ -99,10 +103,23 @@ void TQorsmailMain::CreateEngine()
         workDir.isEmpty() ? QString() : workDir + QStringLiteral("Debug/") + m_tables.LogFileName, &m_clock);
     m_debugLog->WriteLine(QString(54, QLatin1Char('-')));
     m_debugLog->WriteTimed(GetLangText(LangText::QorsmailMain_Str::Str0));
+    if (!workDir.isEmpty()) {
+        OpenMarkStore(workDir + QStringLiteral("QorMail.marks"));
+    }
 
     m_editAllowed = m_tables.EventTaskCount() == 0 && m_tables.ReportTaskCount() == 0;
     // Harmless when the window applies them again as the last step of its creation.
     ApplySmtpSettings();
+}
+
+void TQorsmailMain::OpenMarkStore(const QString& path)
+{
+    m_markStore->Open(path);
+}
+
+void TQorsmailMain::notifyTableEdited(TTaskKind kind, int index)
+{
+    emit taskStateChanged(kind, index);
 }
 
 void TQorsmailMain::StartTimers()
@@ -133,10 +150,33 @@ void TQorsmailMain::DestroyEngine()
     m_eventWatchTimer.stop();
     m_trigger.EventBuffer.clear();
     m_trigger.EventBuffer.shrink_to_fit();
+    // The marks are on disk before the tables go: releasing them must not read as "every mark cleared".
+    m_markStore->Close();
     FreeTaskTables(m_tables);
     if (m_debugLog) {
         m_debugLog->WriteTimed(GetLangText(LangText::QorsmailMain_Str::Str2));
         m_debugLog.reset();
+    }
+}
+
+template <class Table>
+void TQorsmailMain::noteIdleStates(const Table& table)
+{
+    m_statesBefore.resize(static_cast<size_t>(table.count()));
+    for (int i = 0; i < table.count(); ++i) {
+        m_statesBefore[static_cast<size_t>(i)] = table.state(i).State;
+    }
+}
+
+template <class Table>
+void TQorsmailMain::reportNewMarks(const Table& table, TTaskKind kind)
+{
+    // The steps mark only idle tasks, so the ones that were idle and are not now are the new marks.
+    const int n = std::min(table.count(), static_cast<int>(m_statesBefore.size()));
+    for (int i = 0; i < n; ++i) {
+        if (m_statesBefore[static_cast<size_t>(i)] == 0 && table.state(i).State != 0) {
+            emit taskStateChanged(kind, i);
+        }
     }
 }
 
@@ -145,7 +185,9 @@ void TQorsmailMain::TriggerTimerTimer()
     TPassGuard guard(m_triggerTimer, nullptr);
     const SYSTEMTIME now = m_clock.now();
     runEventRead(now);
+    noteIdleStates(m_tables.ReportTasks);
     RunReportStep(m_tables, m_log, m_clock, now);
+    reportNewMarks(m_tables.ReportTasks, TTaskKind::Report);
     if (!m_eventWatchTimer.isActive()) {
         m_eventWatchTimer.start(); // after a restore of sending, the regular tick wakes the watch again
     }
@@ -166,7 +208,9 @@ void TQorsmailMain::EventWatchTimerTimer()
 
 void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
 {
+    noteIdleStates(m_tables.EventTasks);
     const TEventStepResult read = RunEventStep(m_tables, m_trigger, m_log, now);
+    reportNewMarks(m_tables.EventTasks, TTaskKind::Event);
     m_trigger.Pacer.afterRead(read.Fresh, read.Lost > 0);
     qCInfo(lcEngine).noquote() << QStringLiteral("qormail: events read %1 of %2 new, %3 lost")
                                       .arg(read.Examined)
@@ -219,6 +263,7 @@ void TQorsmailMain::SendMailTimerTimer()
                 }
                 m_trigger.Spans.erase(serial); // its end no longer matches EndPos
             }
+            emit taskStateChanged(TTaskKind::Event, i);
         } else if (state.State == 2) {
             if (state.RetryCount > 0
                 && static_cast<int64_t>(elapsed)
@@ -234,7 +279,8 @@ void TQorsmailMain::SendMailTimerTimer()
         const TEventTaskState stateCopy = state;
         const TMarkSpan* found = m_trigger.Spans.find(serial);
         const std::optional<TMarkSpan> span = found ? std::optional<TMarkSpan>(*found) : std::nullopt;
-        const bool sent = SendEventMail(context, taskCopy, stateCopy, span ? &*span : nullptr);
+        const QByteArray mailId = m_markStore->mailId(TTaskKind::Event, i);
+        const bool sent = SendEventMail(context, taskCopy, stateCopy, span ? &*span : nullptr, mailId);
 
         const int k = m_tables.EventTasks.indexOfSerial(serial);
         if (k < 0) {
@@ -261,6 +307,7 @@ void TQorsmailMain::SendMailTimerTimer()
                 m_trigger.Spans.erase(serial);
             }
         }
+        emit taskStateChanged(TTaskKind::Event, k);
         i = k;
     }
 
@@ -282,7 +329,8 @@ void TQorsmailMain::SendMailTimerTimer()
             continue;
         }
         const TReportMailTask taskCopy = m_tables.ReportTasks.task(j);
-        const int outcome = SendReportMail(context, taskCopy);
+        const QByteArray mailId = m_markStore->mailId(TTaskKind::Report, j);
+        const int outcome = SendReportMail(context, taskCopy, mailId);
 
         const int k = m_tables.ReportTasks.indexOfSerial(serial);
         if (k < 0) {
@@ -313,6 +361,7 @@ void TQorsmailMain::SendMailTimerTimer()
                 after.RetryCount = 0;
             }
         }
+        emit taskStateChanged(TTaskKind::Report, k);
         j = k;
     }
 }

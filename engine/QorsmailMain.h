@@ -7,14 +7,17 @@
 #include "EventTrigger.h"
 #include "LocalTime.h"
 #include "QorsmailDef.h"
+#include "TaskKind.h"
 #include "mlogcomm2.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <vector>
 
 class TSmtpSession;
+class TTaskMarkStore;
 
 class TQorsmailMain : public QObject
 {
@@ -26,8 +29,12 @@ public:
 
     // Steps of the window's creation that belong to the engine, in order: the computer name, ReadPos/WritePos
     // from the ring, the event buffer, WorkDir, defaults + task file + settings file, the Debug/ folder, the
-    // debug log with its separator and start lines, EditAllowed. The timers are created but not started.
+    // debug log with its separator and start lines, the pending marks of the last run taken back (OpenMarkStore),
+    // EditAllowed. The timers are created but not started.
     void CreateEngine();
+    // Keeps the marks of both tables in this file from now on and takes back the ones it holds for unchanged
+    // tasks (CreateEngine does this with WorkDir + "QorMail.marks").
+    void OpenMarkStore(const QString& path);
     // Starts both timers (the window does this once it exists).
     void StartTimers();
     // Last step of creation, and after the SMTP setup dialog accepted a change.
@@ -45,6 +52,11 @@ public:
     // Puts a time-stamped line at the top of the log panel (through logLineAdded) and into the debug log.
     void WriteLogLine(const QString& text);
 
+    // For code that changes a task table (the window's add, edit and delete commands): call this after the
+    // change so that the marks follow it. index: the task that was replaced in place (its state zeroed);
+    // -1: tasks of that kind were added or removed, so indexes may have moved. Emits taskStateChanged.
+    void notifyTableEdited(TTaskKind kind, int index = -1);
+
     QTimer& TriggerTimer() { return m_triggerTimer; }
     QTimer& SendMailTimer() { return m_sendMailTimer; }
     QTimer& EventWatchTimer() { return m_eventWatchTimer; }
@@ -55,6 +67,7 @@ public:
     // Replaces the SMTP session (tests use a fake); the engine owns it.
     void setSmtpSession(std::unique_ptr<TSmtpSession> session);
     TSmtpSession& smtpSession() { return *m_session; }
+    TTaskMarkStore& markStore() { return *m_markStore; }
 
     const QByteArray& ComputerName() const { return m_computerName; }
     TTriggerState& triggerState() { return m_trigger; }
@@ -70,9 +83,21 @@ signals:
     // A panel line: date-time text, two blanks, the text.
     void logLineAdded(const QString& panelLine);
 
+    // The state of task `index` of that table changed: marked by a trigger, an attempt made, cleared after
+    // success or giving up, or zeroed by an edit. index -1: the table itself changed (tasks added or removed),
+    // any state of that kind may have changed or moved. Emitted on the main thread after the change is made;
+    // this is the one notification of state changes (the mark file follows it). Slots may read the tables but
+    // must not change them: the send loop emits this in the middle of its walk.
+    void taskStateChanged(TTaskKind kind, int index);
+
 private:
     // The event step with what follows every read: the pace of the next and the overrun line.
     void runEventRead(const SYSTEMTIME& now);
+    // Around a trigger step: which tasks were idle before it, then taskStateChanged for each one it marked.
+    template <class Table>
+    void noteIdleStates(const Table& table);
+    template <class Table>
+    void reportNewMarks(const Table& table, TTaskKind kind);
 
     TMailTables& m_tables;
     TLogLibrary& m_log;
@@ -86,4 +111,6 @@ private:
     QTimer m_triggerTimer;
     QTimer m_sendMailTimer;
     QTimer m_eventWatchTimer;
+    std::unique_ptr<TTaskMarkStore> m_markStore;
+    std::vector<int32_t> m_statesBefore; // the trigger's scratch: which tasks were idle before the tick
 };
