@@ -5,10 +5,14 @@
 // sections (Ａ相, Ⅰ段) and every keyword starts with one in the other case (ａ相, ⅰ段), so the start keys of many
 // rules hit and the keyword is compared before it fails.
 // Beside it: reading the batch alone, copying the 4999 texts once (the floor), and the plain scan of
-// EventMatches over every task and event.
+// EventMatches over every task and event. The same worst tick through the engine with the mark file in use,
+// a tick that marks all 100 tasks (each mark kept for the file), and one write of that file.
 
+#include "CoreTestApp.h"
 #include "EventTrigger.h"
 #include "GbkCodec.h"
+#include "QorsmailMain.h"
+#include "TaskMarkStore.h"
 #include "TempWorkDir.h"
 
 #include <QStringList>
@@ -233,6 +237,98 @@ void BM_PlainScan(benchmark::State& st)
     }
 }
 BENCHMARK(BM_PlainScan)->Unit(benchmark::kMillisecond);
+
+// The engine's tick with the mark file open: the steps, the new-mark check and whatever the mark file does on
+// the main thread (queued work is run inside the timing).
+struct TEngineTick
+{
+    TWorstTick& w = worstTick();
+    TEventTaskTable saved = w.tables.EventTasks; // put back afterwards for the other cases
+    TManualClock clock{Now};
+    std::unique_ptr<TQorsmailMain> engine;
+
+    explicit TEngineTick(bool keywords)
+    {
+        coreTestApp();
+        if (!keywords) {
+            for (int i = 0; i < w.tables.EventTaskCount(); ++i) {
+                w.tables.EventTasks.task(i).Keyword[0] = 0;
+            }
+        }
+        engine = std::make_unique<TQorsmailMain>(w.tables, w.log, clock);
+        engine->OpenMarkStore(w.dir.path() + QStringLiteral("QorMail.marks"));
+    }
+    ~TEngineTick()
+    {
+        engine->markStore().Close();
+        engine.reset();
+        w.tables.EventTasks = saved;
+    }
+    void tick()
+    {
+        engine->triggerState().ReadPos = 0;
+        engine->triggerState().WritePos = 0;
+        engine->TriggerTimerTimer();
+        QCoreApplication::processEvents();
+    }
+    void unmarkAll()
+    {
+        for (int i = 0; i < w.tables.EventTaskCount(); ++i) {
+            w.tables.EventTasks.state(i) = TEventTaskState{};
+        }
+        engine->notifyTableEdited(TTaskKind::Event);
+        engine->markStore().flush();
+    }
+};
+
+void BM_WorstTickEngineWithMarkFile(benchmark::State& st)
+{
+    TEngineTick e(true);
+    for (auto _ : st) {
+        e.tick();
+    }
+    for (int i = 0; i < TaskCount; ++i) {
+        if (e.w.tables.EventTasks.state(i).State != 0) {
+            st.SkipWithError("a task was marked");
+        }
+    }
+}
+BENCHMARK(BM_WorstTickEngineWithMarkFile)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+void BM_TickMarkingAllTasksWithMarkFile(benchmark::State& st)
+{
+    TEngineTick e(false);
+    for (auto _ : st) {
+        st.PauseTiming();
+        e.unmarkAll();
+        st.ResumeTiming();
+        e.tick();
+    }
+    for (int i = 0; i < TaskCount; ++i) {
+        if (e.w.tables.EventTasks.state(i).State != 1) {
+            st.SkipWithError("a task was not marked");
+        }
+    }
+    st.counters["marks"] = TaskCount;
+}
+BENCHMARK(BM_TickMarkingAllTasksWithMarkFile)->Unit(benchmark::kMillisecond);
+
+// One write of the mark file with 100 marks, as the writer thread does it: the file written, flushed to disk,
+// renamed over the old one, the directory flushed.
+void BM_MarkFileWrite(benchmark::State& st)
+{
+    TEngineTick e(false);
+    e.tick();
+    e.engine->markStore().flush();
+    int64_t total = 0;
+    for (auto _ : st) {
+        e.engine->notifyTableEdited(TTaskKind::Event);
+        e.engine->markStore().flush();
+        total += e.engine->markStore().lastWriteNanoseconds();
+    }
+    st.counters["write_us"] = benchmark::Counter(double(total) / 1000.0 / double(st.iterations()));
+}
+BENCHMARK(BM_MarkFileWrite)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
