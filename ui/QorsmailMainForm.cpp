@@ -452,6 +452,8 @@ void TQorsmailMainForm::DelMail1Click()
     } else {
         tables.ReportTasks.remove(k);
     }
+    // The later tasks moved down one place: their marks (and the mark file) follow.
+    m_engine.notifyTableEdited(event ? TTaskKind::Event : TTaskKind::Report);
     // The tree moves its current node to a neighbour (or the root) while the node is still there, so the
     // panel is shown again once the tree and the table agree.
     delete root->child(k);
