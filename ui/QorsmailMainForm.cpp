@@ -319,6 +319,8 @@ void TQorsmailMainForm::EditMail1Click()
         if (k >= 0) {
             // A new identity: a send of the old record that is still underway writes no outcome into this one.
             tables.EventTasks.replace(k, dlg.Task);
+            // The record has a new identity: the mark of the old one goes from the mark file.
+            m_engine.notifyTableEdited(TTaskKind::Event);
             ShowEventTask(dlg.Task);
             m_eventRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
         }
@@ -332,6 +334,7 @@ void TQorsmailMainForm::EditMail1Click()
             : -1;
         if (k >= 0) {
             tables.ReportTasks.replace(k, dlg.Task);
+            m_engine.notifyTableEdited(TTaskKind::Report);
             ShowReportTask(dlg.Task);
             m_reportRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
         }
@@ -377,6 +380,7 @@ void TQorsmailMainForm::addEventTask()
         return;
     }
     m_engine.tables().EventTasks.append(dlg.Task); // with a zeroed state
+    m_engine.notifyTableEdited(TTaskKind::Event);
     QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
     m_eventRoot->addChild(node);
     m_eventRoot->setExpanded(true);
@@ -392,6 +396,7 @@ void TQorsmailMainForm::addReportTask()
         return;
     }
     m_engine.tables().ReportTasks.append(dlg.Task);
+    m_engine.notifyTableEdited(TTaskKind::Report);
     QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
     m_reportRoot->addChild(node);
     m_reportRoot->setExpanded(true);

@@ -6,6 +6,8 @@
 #include "MainFormFixture.h"
 #include "ReportMailProperty.h"
 #include "SmtpSetupDlg.h"
+#include "TaskMarkFile.h"
+#include "TaskMarkStore.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -151,6 +153,36 @@ TEST_F(MainCommands, AnAcceptedEditResetsTheStateOnlyWhenSomethingChanged)
         EXPECT_EQ(editText(report ? "ReportMailTitleEdit" : "EventMailTitleEdit"), c.title) << c.name;
     }
     EXPECT_EQ(Gbk::fieldText(m_tables.EventTasks.task(0).Title), U("甲"));
+}
+
+TEST_F(MainCommands, TheMarkFileFollowsEditsAndAdditionsMadeInTheWindow)
+{
+    writeTasks({makeEventTask(U("甲")), makeEventTask(U("乙"))});
+    createForm();
+    m_engine->setEditAllowed(true);
+    markEventTask(1);
+    m_engine->notifyTableEdited(TTaskKind::Event, 1);
+    const auto entriesOnDisk = [&] {
+        EXPECT_TRUE(m_engine->markStore().flush());
+        QFile file(m_workDir + QStringLiteral("QorMail.marks"));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto entries = TaskMarkFile::decode(file.readAll());
+        return entries ? static_cast<int>(entries->size()) : -1;
+    };
+    ASSERT_EQ(entriesOnDisk(), 1);
+    {
+        TDialogRecorder dialogs;
+        dialogs.then([](QDialog& d) { return retitle(d, U("新")); });
+        m_form->AddEventMail1Click();
+    }
+    EXPECT_EQ(entriesOnDisk(), 1) << "an added task leaves the other marks alone";
+    {
+        TDialogRecorder dialogs;
+        dialogs.then([](QDialog& d) { return retitle(d, U("乙二")); });
+        select(node(0, 1));
+        m_form->EditMail1Click();
+    }
+    EXPECT_EQ(entriesOnDisk(), 0) << "a changed task's mark must not be resumed after a restart";
 }
 
 TEST_F(MainCommands, AddedTasksAreAppendedIdleAndSelected)
