@@ -73,7 +73,7 @@ void BM_EventMails(benchmark::State& state)
     c.host = "127.0.0.1";
     c.port = server.port();
     session.configure(c);
-    TComposeContext context{tables, log, clock, session, "SCADA1", [](const QString&) {}};
+    TComposeContext context{tables, log, clock, session, "SCADA1", [](const QString&) {}, {}};
     TEventMailTask task{};
     Gbk::storeField(task.Title, QString::fromUtf8("事件报告"));
     task.ReceiverCount = 1;

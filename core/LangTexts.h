@@ -170,6 +170,25 @@ QORSMAIL_TEXT(ConfigExport_Str, Str3, "导出配置失败：%1")
 QORSMAIL_TEXT(ConfigExport_Str, Str4, "配置已导出到 %1")
 } // namespace ConfigExport_Str
 
+// Texts of ours for what each task is doing (the detail panel's status line, the tree's tool tips, the status
+// bar and the tray icon's tool tip).
+namespace TaskStatus_Str {
+QORSMAIL_TEXT(TaskStatus_Str, Str0, "状态：")
+QORSMAIL_TEXT(TaskStatus_Str, Str1, "空闲")
+QORSMAIL_TEXT(TaskStatus_Str, Str2, "等待发送（还有 %1 秒）")
+QORSMAIL_TEXT(TaskStatus_Str, Str3, "正在发送")
+QORSMAIL_TEXT(TaskStatus_Str, Str4, "第 %1 次重试，共 %2 次，下次 %3")
+QORSMAIL_TEXT(TaskStatus_Str, Str5, "；上次 %1 %2")
+QORSMAIL_TEXT(TaskStatus_Str, Str6, "成功")
+QORSMAIL_TEXT(TaskStatus_Str, Str7, "失败：%1")
+QORSMAIL_TEXT(TaskStatus_Str, Str8, "失败，已放弃：%1")
+QORSMAIL_TEXT(TaskStatus_Str, Str9, "未找到报表文件")
+QORSMAIL_TEXT(TaskStatus_Str, Str10, "没有可读取的事件")
+QORSMAIL_TEXT(TaskStatus_Str, Str11, "等待发送：%1 个任务，正在重试：%2 个任务")
+QORSMAIL_TEXT(TaskStatus_Str, Str12, "，正在发送")
+QORSMAIL_TEXT(TaskStatus_Str, Str13, "；最近一次失败：%1 \"%2\" %3")
+} // namespace TaskStatus_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's

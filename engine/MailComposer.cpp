@@ -96,8 +96,10 @@ void logProblems(TComposeContext& context, const QStringList& problems, const QS
 // Sends and logs; true when the mail went out.
 bool exchange(TComposeContext& context, TComposed& composed)
 {
+    context.lastError.clear();
     logProblems(context, composed.problems, composed.subject);
     if (!composed.fatal.isEmpty()) {
+        context.lastError = composed.fatal;
         context.writeLogLine(ErrorLogLine(composed.fatal, composed.subject));
         return false;
     }
@@ -109,8 +111,22 @@ bool exchange(TComposeContext& context, TComposed& composed)
         }
         return true;
     }
+    context.lastError = ErrorLogLine(result.errorText, {}).chopped(2); // without "——"
     context.writeLogLine(ErrorLogLine(result.errorText, composed.subject));
     return false;
+}
+
+// The newest file of each stored name as attachments, in the order of the names.
+void attachReportFiles(TComposed& composed, const TReportMailTask& task, const QString& workDir)
+{
+    const int count = ClampCount(task.FileCount, MaxReportFiles);
+    for (int k = 0; k < count; ++k) {
+        QString found;
+        if (FindNewestReportFile(Gbk::fieldText(task.Files[k]), workDir, found)) {
+            composed.mail.attachments.push_back(
+                {found, MailHeaders::extendedParameter("filename", Gbk::encode(QFileInfo(found).fileName()))});
+        }
+    }
 }
 
 bool newer(const struct stat& a, const struct stat& b)
@@ -339,14 +355,7 @@ int SendReportMail(TComposeContext& context, const TReportMailTask& task, const 
 {
     TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers, mailId);
     // The mail is the attachments alone: an empty text part before them would only show as an empty body.
-    const int count = ClampCount(task.FileCount, MaxReportFiles);
-    for (int k = 0; k < count; ++k) {
-        QString found;
-        if (FindNewestReportFile(Gbk::fieldText(task.Files[k]), context.tables.workDirPath(), found)) {
-            composed.mail.attachments.push_back(
-                {found, MailHeaders::extendedParameter("filename", Gbk::encode(QFileInfo(found).fileName()))});
-        }
-    }
+    attachReportFiles(composed, task, context.tables.workDirPath());
     if (composed.mail.attachments.empty()) {
         return 0;
     }

@@ -26,6 +26,7 @@ struct TComposeContext
     TSmtpSession& session;
     QByteArray computerName; // GBK
     std::function<void(const QString&)> writeLogLine;
+    QString lastError; // why the last exchange failed, as logged without the subject; empty after a success
 };
 
 // Composes and sends the event mail of one task. False when no event line could be formatted (nothing is sent,

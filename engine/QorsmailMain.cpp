@@ -60,6 +60,7 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     , m_tables(tables)
     , m_log(log)
     , m_clock(clock)
+    , m_statusView(tables, log, clock, m_outcomes, m_sendingTask)
     , m_session(std::make_unique<TCurlSmtpSession>())
     , m_markStore(
           std::make_unique<TTaskMarkStore>(m_tables, m_log, [this](const QString& text) { WriteLogLine(text); }))
@@ -228,7 +229,16 @@ void TQorsmailMain::SendMailTimerTimer()
     }
     TPassGuard guard(m_sendMailTimer, &m_sending);
     TComposeContext context{
-        m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }};
+        m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }, {}};
+    m_sendingTask = {};
+    m_outcomes.prune(TTaskKind::Event, m_tables.EventTasks);
+    m_outcomes.prune(TTaskKind::Report, m_tables.ReportTasks);
+    const auto record = [this](TTaskKind kind, uint64_t serial, TSendOutcome outcome, const QString& error) {
+        m_outcomes.record(kind, serial, {outcome, m_clock.now(), error});
+    };
+    const auto failureText = [&context] {
+        return context.lastError.isEmpty() ? GetLangText(LangText::TaskStatus_Str::Str10) : context.lastError;
+    };
 
     // Tables may change while an exchange waits in the nested event loop (a task deleted, edited or added):
     // after each exchange the task is found again by its serial, and the walk goes on over the tasks not yet
@@ -280,7 +290,9 @@ void TQorsmailMain::SendMailTimerTimer()
         const TMarkSpan* found = m_trigger.Spans.find(serial);
         const std::optional<TMarkSpan> span = found ? std::optional<TMarkSpan>(*found) : std::nullopt;
         const QByteArray mailId = m_markStore->mailId(TTaskKind::Event, i);
+        m_sendingTask = {true, TTaskKind::Event, serial};
         const bool sent = SendEventMail(context, taskCopy, stateCopy, span ? &*span : nullptr, mailId);
+        m_sendingTask = {};
 
         const int k = m_tables.EventTasks.indexOfSerial(serial);
         if (k < 0) {
@@ -294,13 +306,16 @@ void TQorsmailMain::SendMailTimerTimer()
         }
         TEventTaskState& after = m_tables.EventTasks.state(k);
         if (sent) {
+            record(TTaskKind::Event, serial, TSendOutcome::Sent, {});
             WriteLogLine(
                 taskLine(LangText::QorsmailMain_Str::Str24, taskCopy.Title, " \"", LangText::QorsmailMain_Str::Str25));
             after = TEventTaskState{};
             m_trigger.Spans.erase(serial);
         } else {
             after.RetryCount += 1;
-            if (after.RetryCount >= m_tables.SmtpSettings.MaxSendTries) {
+            const bool givenUp = after.RetryCount >= m_tables.SmtpSettings.MaxSendTries;
+            record(TTaskKind::Event, serial, givenUp ? TSendOutcome::GaveUp : TSendOutcome::Failed, failureText());
+            if (givenUp) {
                 WriteLogLine(taskLine(
                     LangText::QorsmailMain_Str::Str24, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
                 after = TEventTaskState{};
@@ -330,7 +345,9 @@ void TQorsmailMain::SendMailTimerTimer()
         }
         const TReportMailTask taskCopy = m_tables.ReportTasks.task(j);
         const QByteArray mailId = m_markStore->mailId(TTaskKind::Report, j);
+        m_sendingTask = {true, TTaskKind::Report, serial};
         const int outcome = SendReportMail(context, taskCopy, mailId);
+        m_sendingTask = {};
 
         const int k = m_tables.ReportTasks.indexOfSerial(serial);
         if (k < 0) {
@@ -343,18 +360,22 @@ void TQorsmailMain::SendMailTimerTimer()
         }
         TReportTaskState& after = m_tables.ReportTasks.state(k);
         if (outcome == 1) {
+            record(TTaskKind::Report, serial, TSendOutcome::Sent, {});
             WriteLogLine(
                 taskLine(LangText::QorsmailMain_Str::Str27, taskCopy.Title, " \" ", LangText::QorsmailMain_Str::Str25));
             after.State = 0;
             after.RetryCount = 0;
         } else if (outcome == 0) {
+            record(TTaskKind::Report, serial, TSendOutcome::NoReportFile, {});
             WriteLogLine(
                 taskLine(LangText::QorsmailMain_Str::Str27, taskCopy.Title, "\"", LangText::QorsmailMain_Str::Str28));
             after.State = 0;
             after.RetryCount = 0;
         } else {
             after.RetryCount += 1;
-            if (after.RetryCount >= m_tables.SmtpSettings.MaxSendTries) {
+            const bool givenUp = after.RetryCount >= m_tables.SmtpSettings.MaxSendTries;
+            record(TTaskKind::Report, serial, givenUp ? TSendOutcome::GaveUp : TSendOutcome::Failed, failureText());
+            if (givenUp) {
                 WriteLogLine(taskLine(
                     LangText::QorsmailMain_Str::Str27, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
                 after.State = 0;

@@ -8,6 +8,7 @@
 #include "LocalTime.h"
 #include "QorsmailDef.h"
 #include "TaskKind.h"
+#include "TaskStatus.h"
 #include "mlogcomm2.h"
 
 #include <QObject>
@@ -79,6 +80,9 @@ public:
     // True while a send pass is running (an SMTP exchange may be waiting in a nested event loop).
     bool isSending() const { return m_sending; }
 
+    // What each task is doing and how its last attempt ended; read-only, computed from the engine's own state.
+    const TTaskStatusView& taskStatus() const { return m_statusView; }
+
 signals:
     // A panel line: date-time text, two blanks, the text.
     void logLineAdded(const QString& panelLine);
@@ -106,6 +110,9 @@ private:
     QByteArray m_computerName;
     bool m_editAllowed = true;
     bool m_sending = false;
+    TSendingTask m_sendingTask;
+    TTaskOutcomes m_outcomes;
+    TTaskStatusView m_statusView;
     std::unique_ptr<TDebugClass> m_debugLog;
     std::unique_ptr<TSmtpSession> m_session;
     QTimer m_triggerTimer;

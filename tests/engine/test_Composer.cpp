@@ -91,7 +91,7 @@ protected:
     TCurlSmtpSession m_session;
     QStringList m_logLines;
     TComposeContext m_context{
-        m_tables, m_log, m_clock, m_session, "SCADA1", [this](const QString& line) { m_logLines.append(line); }};
+        m_tables, m_log, m_clock, m_session, "SCADA1", [this](const QString& line) { m_logLines.append(line); }, {}};
     SmtpTestServer m_server;
     TEventMailTask m_eventTask{};
     TEventTaskState m_eventState{};

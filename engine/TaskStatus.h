@@ -1,0 +1,141 @@
+#pragma once
+
+// What each task is doing, read from the state the engine already keeps (marks, retry counts, trigger and due
+// times in the task tables, the exchange in progress) plus the outcome of each task's last attempt. The window
+// shows these texts; it keeps no state of its own. The builders are pure: the caller passes the elapsed seconds
+// (computed as the send loop computes them) and the current time.
+
+#include "LocalTime.h"
+#include "QorsmailDef.h"
+#include "TaskKind.h"
+#include "mlogcomm2.h"
+
+#include <QString>
+#include <unordered_map>
+
+enum class TSendOutcome : uint8_t
+{
+    None,
+    Sent,
+    Failed, // an attempt failed; the task is retried
+    GaveUp, // the last allowed attempt failed
+    NoReportFile,
+};
+
+struct TLastOutcome
+{
+    TSendOutcome outcome = TSendOutcome::None;
+    SYSTEMTIME at{};
+    QString errorText; // the mail library's text (Failed, GaveUp)
+};
+
+enum class TTaskPhase : uint8_t
+{
+    Idle,
+    Waiting, // marked; secondsLeft of the wait remain (0: the next pass sends it)
+    Sending, // an exchange for it is running
+    Retrying, // `retry` of `retries` comes at nextAttempt
+};
+
+struct TTaskStatus
+{
+    TTaskPhase phase = TTaskPhase::Idle;
+    int64_t secondsLeft = 0;
+    int32_t retry = 0;
+    int32_t retries = 0;
+    SYSTEMTIME nextAttempt{};
+    TLastOutcome last;
+};
+
+// elapsed: seconds since the trigger time (event) or due time (report), as the send loop counts them.
+TTaskStatus EventTaskStatus(const TEventMailTask& task,
+    const TEventTaskState& state,
+    const TSmtpSettings& settings,
+    int32_t elapsed,
+    const SYSTEMTIME& now);
+TTaskStatus ReportTaskStatus(
+    const TReportTaskState& state, const TSmtpSettings& settings, int32_t elapsed, const SYSTEMTIME& now);
+
+// "空闲", "等待发送（还有 N 秒）", "正在发送", "第 k 次重试，共 n 次，下次 hh:mm:ss", followed by the last outcome
+// with its time when there was one.
+QString TaskStatusText(const TTaskStatus& status);
+// The date and time of an outcome: "yyyy-M-d hh:mm:ss".
+QString OutcomeTimeText(const SYSTEMTIME& t);
+
+struct TStatusSummary
+{
+    int waiting = 0;
+    int retrying = 0;
+    int sending = 0;
+    bool hasFailure = false;
+    QString failedTitle;
+    TLastOutcome lastFailure;
+};
+
+// "等待发送：a 个任务，正在重试：b 个任务", then whether a mail is on its way and the most recent failure.
+QString StatusSummaryText(const TStatusSummary& summary);
+
+// The outcome of each task's last attempt, and its last failure, by task serial (an edited task is a new task).
+class TTaskOutcomes
+{
+public:
+    struct Record
+    {
+        TLastOutcome last;
+        TLastOutcome lastFailure;
+    };
+
+    void record(TTaskKind kind, uint64_t serial, const TLastOutcome& outcome);
+    const Record* find(TTaskKind kind, uint64_t serial) const;
+    // Forgets the tasks that are no longer in the table.
+    template <class Table>
+    void prune(TTaskKind kind, const Table& table)
+    {
+        auto& records = m_records[static_cast<int>(kind)];
+        for (auto it = records.begin(); it != records.end();) {
+            it = table.indexOfSerial(it->first) < 0 ? records.erase(it) : std::next(it);
+        }
+    }
+
+private:
+    std::unordered_map<uint64_t, Record> m_records[2];
+};
+
+// The exchange in progress, if any.
+struct TSendingTask
+{
+    bool active = false;
+    TTaskKind kind = TTaskKind::Event;
+    uint64_t serial = 0;
+};
+
+// A read-only view of the engine's state, computed at each call from the tables, the clock and the records
+// above. The engine signals every change of a mark (taskStateChanged); the passing of time alone changes the
+// waiting and retry texts, so a window that shows them asks again once a second.
+class TTaskStatusView
+{
+public:
+    TTaskStatusView(const TMailTables& tables,
+        TLogLibrary& log,
+        const TClock& clock,
+        const TTaskOutcomes& outcomes,
+        const TSendingTask& sending)
+        : m_tables(tables)
+        , m_log(log)
+        , m_clock(clock)
+        , m_outcomes(outcomes)
+        , m_sending(sending)
+    {
+    }
+
+    // Idle for an index outside the table.
+    TTaskStatus status(TTaskKind kind, int index) const;
+    TStatusSummary summary() const;
+
+private:
+    const TMailTables& m_tables;
+    TLogLibrary& m_log;
+    const TClock& m_clock;
+    const TTaskOutcomes& m_outcomes;
+    const TSendingTask& m_sending;
+};
