@@ -189,6 +189,19 @@ QORSMAIL_TEXT(TaskStatus_Str, Str12, "，正在发送")
 QORSMAIL_TEXT(TaskStatus_Str, Str13, "；最近一次失败：%1 \"%2\" %3")
 } // namespace TaskStatus_Str
 
+// Texts of ours for the test mail command.
+namespace TestMail_Str {
+QORSMAIL_TEXT(TestMail_Str, Str0, "[测试] ")
+QORSMAIL_TEXT(TestMail_Str, Str1, "这是一封测试邮件，用于检查任务\"%1\"的邮件能否送达，不是真实的报警或报表。")
+QORSMAIL_TEXT(TestMail_Str, Str2, "触发条件：")
+QORSMAIL_TEXT(TestMail_Str, Str3, "    任何事件")
+QORSMAIL_TEXT(TestMail_Str, Str4, "测试邮件\"%1\"发送成功")
+QORSMAIL_TEXT(TestMail_Str, Str5, "测试邮件\"%1\"发送失败")
+QORSMAIL_TEXT(TestMail_Str, Str6, "测试邮件\"%1\"未发送：该任务的报表文件现在一个也找不到")
+QORSMAIL_TEXT(TestMail_Str, Str7, "测试邮件\"%1\"未发送：另一封邮件正在发送，请稍后再试")
+QORSMAIL_TEXT(TestMail_Str, Str8, "附件为该任务的报表文件现在找到的最新版本。")
+} // namespace TestMail_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's

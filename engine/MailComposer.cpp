@@ -129,6 +129,28 @@ void attachReportFiles(TComposed& composed, const TReportMailTask& task, const Q
     }
 }
 
+// Puts the test mark in front of the subject, in the header and in the log's copy alike.
+void markAsTest(TComposed& composed, const char (&title)[128], const TClock& clock)
+{
+    const QByteArray subject = Gbk::encode(GetLangText(LangText::TestMail_Str::Str0)) + Gbk::fieldBytes(title) + '('
+        + DateTimeText(clock.now(), true).toLatin1() + ')';
+    composed.subject = Gbk::decode(MailHeaders::oneLine(subject));
+    for (auto& header : composed.mail.headers) {
+        if (header.startsWith("Subject: ")) {
+            header = "Subject: " + MailHeaders::unstructured(subject, 9);
+        }
+    }
+}
+
+void setTextLines(TComposed& composed, const QStringList& lines)
+{
+    composed.mail.hasText = true;
+    composed.mail.textType = QByteArray("text/plain; charset=") + MailHeaders::Charset;
+    for (const auto& line : lines) {
+        composed.mail.text += Gbk::encode(line) + "\r\n";
+    }
+}
+
 bool newer(const struct stat& a, const struct stat& b)
 {
     return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec
@@ -359,5 +381,25 @@ int SendReportMail(TComposeContext& context, const TReportMailTask& task, const 
     if (composed.mail.attachments.empty()) {
         return 0;
     }
+    return exchange(context, composed) ? 1 : -1;
+}
+
+int SendTestMail(TComposeContext& context, const TEventMailTask& task, const QStringList& lines)
+{
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    markAsTest(composed, task.Title, context.clock);
+    setTextLines(composed, lines);
+    return exchange(context, composed) ? 1 : -1;
+}
+
+int SendTestMail(TComposeContext& context, const TReportMailTask& task, const QStringList& lines)
+{
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    markAsTest(composed, task.Title, context.clock);
+    attachReportFiles(composed, task, context.tables.workDirPath());
+    if (composed.mail.attachments.empty()) {
+        return 0;
+    }
+    setTextLines(composed, lines);
     return exchange(context, composed) ? 1 : -1;
 }

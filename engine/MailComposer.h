@@ -44,6 +44,12 @@ bool SendEventMail(TComposeContext& context,
 // -1 the exchange failed (logged). mailId as for SendEventMail.
 int SendReportMail(TComposeContext& context, const TReportMailTask& task, const QByteArray& mailId = {});
 
+// A test mail of one task through the same session: the subject starts with the test mark, the text part holds
+// `lines`; a report task also attaches the files its names find now. 1 sent, 0 no report file found (nothing
+// sent, no connection made), -1 the exchange failed (logged).
+int SendTestMail(TComposeContext& context, const TEventMailTask& task, const QStringList& lines);
+int SendTestMail(TComposeContext& context, const TReportMailTask& task, const QStringList& lines);
+
 // One line per readable event of the state's ring range, GBK bytes:
 // "2024-3-5- 7:4:9.120  text". The range is at most one whole ring. With the mark's span, the events of the
 // range that the ring no longer holds (overwritten before or while the lines are made) are left out and one

@@ -9,6 +9,7 @@
 #include "SmtpIni.h"
 #include "SmtpSession.h"
 #include "TaskMarkStore.h"
+#include "TaskTexts.h"
 
 #include <QDir>
 #include <QSysInfo>
@@ -52,6 +53,23 @@ QString taskLine(
     return GetLangText(verb) + QStringLiteral("\" ") + Gbk::fieldText(title) + QString::fromLatin1(closing)
         + GetLangText(outcome);
 }
+
+// Sets a flag for the length of a scope, also when an error escapes it.
+class TFlagGuard
+{
+public:
+    explicit TFlagGuard(bool& flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~TFlagGuard() { m_flag = false; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+    bool& m_flag;
+};
 
 } // namespace
 
@@ -227,6 +245,9 @@ void TQorsmailMain::SendMailTimerTimer()
     if (m_sending) {
         return; // a pass is waiting in an exchange further up the stack
     }
+    if (m_testMailRunning) {
+        return; // one exchange at a time: the next tick sends what is due
+    }
     TPassGuard guard(m_sendMailTimer, &m_sending);
     TComposeContext context{
         m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }, {}};
@@ -385,6 +406,48 @@ void TQorsmailMain::SendMailTimerTimer()
         emit taskStateChanged(TTaskKind::Report, k);
         j = k;
     }
+}
+
+TQorsmailMain::TTestMailResult TQorsmailMain::SendTestMail(TTaskKind kind, int index)
+{
+    using namespace LangText::TestMail_Str;
+    const bool isEvent = kind == TTaskKind::Event;
+    if (index < 0 || index >= (isEvent ? m_tables.EventTasks.count() : m_tables.ReportTasks.count())) {
+        return TTestMailResult::NoTask;
+    }
+    // Copies: the tables may change while the exchange waits in the nested event loop.
+    const TEventMailTask eventTask = isEvent ? m_tables.EventTasks.task(index) : TEventMailTask{};
+    const TReportMailTask reportTask = isEvent ? TReportMailTask{} : m_tables.ReportTasks.task(index);
+    const QString title = Gbk::fieldText(isEvent ? eventTask.Title : reportTask.Title);
+    if (m_sending || m_testMailRunning) {
+        WriteLogLine(GetLangText(Str7).arg(title));
+        return TTestMailResult::Busy;
+    }
+    TFlagGuard running(m_testMailRunning);
+    TComposeContext context{
+        m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }, {}};
+    QStringList lines{GetLangText(Str1).arg(title)};
+    int outcome = -1;
+    if (isEvent) {
+        // The conditions as the detail panel shows them; a task that takes every event says so.
+        const QStringList conditions = EventTriggerLines(eventTask);
+        lines << GetLangText(Str2);
+        lines << (conditions.isEmpty() ? QStringList{GetLangText(Str3)} : conditions);
+        outcome = ::SendTestMail(context, eventTask, lines);
+    } else {
+        lines << GetLangText(Str8);
+        outcome = ::SendTestMail(context, reportTask, lines);
+    }
+    if (outcome == 1) {
+        WriteLogLine(GetLangText(Str4).arg(title));
+        return TTestMailResult::Sent;
+    }
+    if (outcome == 0) {
+        WriteLogLine(GetLangText(Str6).arg(title));
+        return TTestMailResult::NoReportFile;
+    }
+    WriteLogLine(GetLangText(Str5).arg(title));
+    return TTestMailResult::Failed;
 }
 
 void TQorsmailMain::WriteLogLine(const QString& text)

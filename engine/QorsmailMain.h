@@ -83,6 +83,21 @@ public:
     // What each task is doing and how its last attempt ended; read-only, computed from the engine's own state.
     const TTaskStatusView& taskStatus() const { return m_statusView; }
 
+    enum class TTestMailResult
+    {
+        Sent,
+        Failed, // logged with the library's error text
+        NoReportFile, // a report task whose names find no file now: nothing sent
+        Busy, // another exchange is running: nothing sent
+        NoTask, // no task at that index
+    };
+    // Sends task `index`'s mail now as a test, through the same session as real mails: an event task with a line
+    // saying it is a test and its trigger conditions, a report task with the files its names find now. Logs a
+    // test line; never touches the task's mark, retry count or last outcome. The window stays responsive while
+    // it runs; the send loop waits for it.
+    TTestMailResult SendTestMail(TTaskKind kind, int index);
+    bool isSendingTestMail() const { return m_testMailRunning; }
+
 signals:
     // A panel line: date-time text, two blanks, the text.
     void logLineAdded(const QString& panelLine);
@@ -110,6 +125,7 @@ private:
     QByteArray m_computerName;
     bool m_editAllowed = true;
     bool m_sending = false;
+    bool m_testMailRunning = false;
     TSendingTask m_sendingTask;
     TTaskOutcomes m_outcomes;
     TTaskStatusView m_statusView;
