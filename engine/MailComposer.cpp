@@ -386,7 +386,8 @@ int SendReportMail(TComposeContext& context, const TReportMailTask& task, const 
 
 int SendTestMail(TComposeContext& context, const TEventMailTask& task, const QStringList& lines)
 {
-    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    // A Message-ID of its own: a test is never taken for a copy of a real mail.
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers, {});
     markAsTest(composed, task.Title, context.clock);
     setTextLines(composed, lines);
     return exchange(context, composed) ? 1 : -1;
@@ -394,7 +395,8 @@ int SendTestMail(TComposeContext& context, const TEventMailTask& task, const QSt
 
 int SendTestMail(TComposeContext& context, const TReportMailTask& task, const QStringList& lines)
 {
-    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers);
+    // A Message-ID of its own: a test is never taken for a copy of a real mail.
+    TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers, {});
     markAsTest(composed, task.Title, context.clock);
     attachReportFiles(composed, task, context.tables.workDirPath());
     if (composed.mail.attachments.empty()) {

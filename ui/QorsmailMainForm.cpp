@@ -12,6 +12,7 @@
 #include "ReportMailProperty.h"
 #include "SmtpSetupDlg.h"
 #include "StationLog.h"
+#include "TaskStatusDisplay.h"
 #include "TaskTexts.h"
 #include "WaitDlg.h"
 #include "ui_QorsmailMainForm.h"
@@ -20,9 +21,11 @@
 #include <QEventLoop>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QTimer>
@@ -97,6 +100,7 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     connect(&m_engine, &TQorsmailMain::logLineAdded, this, &TQorsmailMainForm::addLogLine);
 
     FormCreate();
+    setupTaskStatus();
 
     // Fixed border, centred on the screen.
     setFixedSize(size());
@@ -120,6 +124,8 @@ void TQorsmailMainForm::FormCreate()
     if (m_options.trayIcon) {
         AddTrayIcon();
     }
+    m_ui->EventStatusLabel->setText(GetLangText(LangText::TaskStatus_Str::Str0));
+    m_ui->ReportStatusLabel->setText(GetLangText(LangText::TaskStatus_Str::Str0));
     m_eventRoot->setText(0, GetLangText(LangText::QorsmailMain_Str::Str37));
     m_reportRoot->setText(0, GetLangText(LangText::QorsmailMain_Str::Str38));
     fillSetupTree();
@@ -147,6 +153,27 @@ void TQorsmailMainForm::fillSetupTree()
         nodes.append(taskNode(Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
     }
     m_reportRoot->addChildren(nodes);
+}
+
+void TQorsmailMainForm::setupTaskStatus()
+{
+    m_statusSummary = new QLabel(this);
+    m_statusSummary->setObjectName(QStringLiteral("StatusSummaryLabel"));
+    statusBar()->addWidget(m_statusSummary, 1);
+    m_statusDisplay = new TTaskStatusDisplay(
+        m_engine, {m_eventRoot, m_reportRoot, m_ui->EventStatusEdit, m_ui->ReportStatusEdit}, this);
+    connect(m_statusDisplay, &TTaskStatusDisplay::summaryChanged, this, &TQorsmailMainForm::showStatusSummary);
+    m_statusDisplay->refresh();
+    showStatusSummary(m_statusDisplay->summaryText());
+}
+
+void TQorsmailMainForm::showStatusSummary(const QString& summary)
+{
+    m_statusSummary->setText(summary);
+    m_statusSummary->setAccessibleName(summary);
+    if (m_tray) {
+        m_tray->setToolTip(windowTitle() + QLatin1Char('\n') + summary);
+    }
 }
 
 TWaitDialog& TQorsmailMainForm::waitDialog()
@@ -198,6 +225,7 @@ void TQorsmailMainForm::setupCommands()
     connect(m_ui->SetSMTP1, &QAction::triggered, this, &TQorsmailMainForm::SetSMTP1Click);
     connect(m_ui->EditAddr1, &QAction::triggered, this, &TQorsmailMainForm::EditAddr1Click);
     connect(m_ui->ExportConfig1, &QAction::triggered, this, &TQorsmailMainForm::ExportConfig1Click);
+    connect(m_ui->SendTestMail1, &QAction::triggered, this, &TQorsmailMainForm::SendTestMail1Click);
 
     // Keys of the commands on the selected node work while the tree has the focus (Delete in another control
     // deletes no task); the others anywhere in the window.
@@ -213,12 +241,21 @@ void TQorsmailMainForm::setupCommands()
     m_ui->SetSMTP1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     m_ui->EditAddr1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     m_ui->Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_ui->SendTestMail1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
 
     // The tree's context menu offers the task commands.
     auto* separator = new QAction(this);
     separator->setSeparator(true);
-    tree->addActions(
-        {m_ui->AddMail1, m_ui->AddEventMail1, m_ui->AddReportMail1, separator, m_ui->EditMail1, m_ui->DelMail1});
+    auto* secondSeparator = new QAction(this);
+    secondSeparator->setSeparator(true);
+    tree->addActions({m_ui->AddMail1,
+        m_ui->AddEventMail1,
+        m_ui->AddReportMail1,
+        separator,
+        m_ui->EditMail1,
+        m_ui->DelMail1,
+        secondSeparator,
+        m_ui->SendTestMail1});
 }
 
 QTreeWidgetItem* TQorsmailMainForm::selectedNode() const
@@ -238,6 +275,9 @@ void TQorsmailMainForm::SetupTreeChange(QTreeWidgetItem* node)
 {
     if (!node) {
         return;
+    }
+    if (m_statusDisplay) {
+        m_statusDisplay->setCurrentNode(node);
     }
     QTreeWidgetItem* root = node->parent();
     if (!root) {
@@ -503,6 +543,32 @@ void TQorsmailMainForm::showLogLines()
     memo->setTextCursor(cursor);
 }
 
+void TQorsmailMainForm::SendTestMail1Click()
+{
+    QTreeWidgetItem* node = selectedNode();
+    QTreeWidgetItem* root = node ? node->parent() : nullptr;
+    if (!root || root->parent()) {
+        return;
+    }
+    // While sending runs the station is locked: a test must not become a way to flood recipients.
+    if (refusedByEditRule()) {
+        return;
+    }
+    const TTaskKind kind = root == m_eventRoot ? TTaskKind::Event : TTaskKind::Report;
+    const QString title = node->text(0);
+    // The exchange keeps the window working; its outcome goes to the log panel.
+    switch (m_engine.SendTestMail(kind, root->indexOfChild(node))) {
+    case TQorsmailMain::TTestMailResult::NoReportFile:
+        MessageBoxes::information(this, GetLangText(LangText::TestMail_Str::Str6).arg(title));
+        break;
+    case TQorsmailMain::TTestMailResult::Busy:
+        MessageBoxes::information(this, GetLangText(LangText::TestMail_Str::Str7).arg(title));
+        break;
+    default:
+        break;
+    }
+}
+
 // --- Tray icon -------------------------------------------------------------------------------------------------
 
 void TQorsmailMainForm::AddTrayIcon()
@@ -521,6 +587,9 @@ void TQorsmailMainForm::AddTrayIcon()
     menu->addSeparator();
     menu->addAction(m_ui->Exit1);
     m_tray->setContextMenu(menu);
+    if (m_statusDisplay) {
+        m_tray->setToolTip(windowTitle() + QLatin1Char('\n') + m_statusDisplay->summaryText());
+    }
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) {
             restoreWindow();

@@ -12,7 +12,9 @@
 #include <QStringList>
 #include <memory>
 
+class QLabel;
 class QSystemTrayIcon;
+class TTaskStatusDisplay;
 class TMailDialogs;
 class QTreeWidgetItem;
 class TQorsmailMain;
@@ -63,6 +65,8 @@ public:
     void EditAddr1Click();
     // Writes tables, address book and SMTP settings as the configuration tool's JSON to a file the user picks.
     void ExportConfig1Click();
+    // Sends the selected task's mail now as a test (the edit rule applies); the task's state is left alone.
+    void SendTestMail1Click();
 
     // Commands.
     void StopSend1Click();
@@ -105,6 +109,8 @@ private:
     void FormDestroy();
     void fillSetupTree();
     void setupCommands();
+    void setupTaskStatus();
+    void showStatusSummary(const QString& summary);
     // The edit rule: true (after the one message) when the tables may not be changed now.
     bool refusedByEditRule();
     void showPanel(QWidget* panel);
@@ -123,6 +129,8 @@ private:
     std::unique_ptr<TMailDialogs> m_dialogs;
 
     QSystemTrayIcon* m_tray = nullptr;
+    TTaskStatusDisplay* m_statusDisplay = nullptr;
+    QLabel* m_statusSummary = nullptr;
     QTreeWidgetItem* m_eventRoot = nullptr;
     QTreeWidgetItem* m_reportRoot = nullptr;
     QIcon m_taskImage;

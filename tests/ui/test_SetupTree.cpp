@@ -157,7 +157,7 @@ TEST_F(SetupTree, PanelControlsAreReadOnlyAndNamedByTheirLabels)
             ASSERT_NE(a, nullptr);
             EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << w->objectName().toStdString();
         }
-        EXPECT_EQ(controls, std::string(panel) == "EventMailPanel" ? 4 : 6) << panel;
+        EXPECT_EQ(controls, std::string(panel) == "EventMailPanel" ? 5 : 7) << panel; // with the status line
     }
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&child<QLineEdit>(*m_form, "EventMailTitleEdit"))
                   ->text(QAccessible::Name),
