@@ -60,6 +60,20 @@ QTreeWidgetItem* taskNode(const QString& title, const QIcon& image)
     return node;
 }
 
+// Runs the property dialog on a copy of task i. Returns the index of the task to replace, found again by its
+// identity since timers run while the dialog is open, or -1 when nothing is to change.
+template <class Table, class Dialog>
+int editInDialog(Table& table, Dialog& dlg, int i)
+{
+    const uint64_t serial = table.serial(i);
+    dlg.Task = table.task(i);
+    dlg.Editable = 1;
+    if (MessageBoxes::execDialog(dlg) == QDialog::Rejected || !dlg.Modified) {
+        return -1;
+    }
+    return table.indexOfSerial(serial);
+}
+
 } // namespace
 
 TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions options, QWidget* parent)
@@ -347,31 +361,20 @@ void TQorsmailMainForm::EditMail1Click()
     }
     TMailTables& tables = m_engine.tables();
     const int i = root->indexOfChild(node);
-    // While the dialog is open, timers run: the task is looked up again by its identity before it is replaced.
     if (root == m_eventRoot && i < tables.EventTaskCount()) {
-        const uint64_t serial = tables.EventTasks.serial(i);
         TEventmailPropertyDlg& dlg = dialogs().eventDialog();
-        dlg.Task = tables.EventTasks.task(i);
-        dlg.Editable = 1;
-        const int k = MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified
-            ? tables.EventTasks.indexOfSerial(serial)
-            : -1;
+        const int k = editInDialog(tables.EventTasks, dlg, i);
         if (k >= 0) {
-            // A new identity: a send of the old record that is still underway writes no outcome into this one.
+            // A new identity: a send of the old record still underway writes no outcome into this one, and the
+            // old record's mark leaves the mark file.
             tables.EventTasks.replace(k, dlg.Task);
-            // The record has a new identity: the mark of the old one goes from the mark file.
             m_engine.notifyTableEdited(TTaskKind::Event);
             ShowEventTask(dlg.Task);
             m_eventRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
         }
     } else if (root == m_reportRoot && i < tables.ReportTaskCount()) {
-        const uint64_t serial = tables.ReportTasks.serial(i);
         TReportmailPropertyDlg& dlg = dialogs().reportDialog();
-        dlg.Task = tables.ReportTasks.task(i);
-        dlg.Editable = 1;
-        const int k = MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified
-            ? tables.ReportTasks.indexOfSerial(serial)
-            : -1;
+        const int k = editInDialog(tables.ReportTasks, dlg, i);
         if (k >= 0) {
             tables.ReportTasks.replace(k, dlg.Task);
             m_engine.notifyTableEdited(TTaskKind::Report);
