@@ -28,9 +28,8 @@ QCheckBox* levelBox(Ui::TEventmailPropertyDlg& ui, size_t level)
 } // namespace
 
 TEventmailPropertyDlg::TEventmailPropertyDlg(const TMailTables& tables, TSelEmailAddrDlg& selector, QWidget* parent)
-    : QDialog(parent)
+    : TTaskPropertyDlg(selector, parent)
     , m_tables(tables)
-    , m_selector(selector)
     , m_ui(std::make_unique<Ui::TEventmailPropertyDlg>())
 {
     m_ui->setupUi(this);
@@ -132,13 +131,6 @@ void TEventmailPropertyDlg::showReceivers()
     m_ui->ReceiverMemo->setPlainText(TaskEdit::MemoText(TaskEdit::ReceiverLines(Task.Receivers, Task.ReceiverCount)));
 }
 
-bool TEventmailPropertyDlg::fail(QWidget* field, const QString& text)
-{
-    MessageBoxes::information(this, text);
-    field->setFocus();
-    return false;
-}
-
 bool TEventmailPropertyDlg::validateAndStore()
 {
     const QString title = TaskEdit::TrimBlanks(m_ui->TitleEdit->text());
@@ -173,52 +165,18 @@ bool TEventmailPropertyDlg::validateAndStore()
     return true;
 }
 
-void TEventmailPropertyDlg::OkBtnClick()
-{
-    if (Editable == 0) {
-        QDialog::reject(); // a read-only view never returns OK
-        return;
-    }
-    if (validateAndStore()) {
-        accept();
-    }
-}
-
-void TEventmailPropertyDlg::CancelBtnClick()
-{
-    if (Modified == 1) {
-        const MessageBoxes::Request question{QMessageBox::Question,
-            {},
-            GetLangText(LangText::EventMail_Str::Str4),
-            QMessageBox::Yes | QMessageBox::No,
-            QMessageBox::No};
-        if (MessageBoxes::show(this, question) == QMessageBox::No) {
-            return;
-        }
-    }
-    QDialog::reject();
-}
-
-void TEventmailPropertyDlg::reject()
-{
-    CancelBtnClick();
-}
-
-void TEventmailPropertyDlg::closeEvent(QCloseEvent* event)
-{
-    QDialog::done(QDialog::Rejected);
-    event->accept();
-}
-
 void TEventmailPropertyDlg::Button1Click()
 {
-    m_selector.LoadReceivers(TaskEdit::MemoLines(m_ui->ReceiverMemo->toPlainText()));
-    if (MessageBoxes::execDialog(m_selector) != QDialog::Accepted) {
-        return;
+    const int count = chooseReceivers(m_ui->ReceiverMemo->toPlainText(), Task.Receivers);
+    if (count >= 0) {
+        Task.ReceiverCount = count;
+        showReceivers();
     }
-    Task.ReceiverCount = m_selector.GetReceivers(Task.Receivers);
-    showReceivers();
-    Modified = 1;
+}
+
+QString TEventmailPropertyDlg::cancelQuestion() const
+{
+    return GetLangText(LangText::EventMail_Str::Str4);
 }
 
 void TEventmailPropertyDlg::setAllTypeTicks(bool ticked)

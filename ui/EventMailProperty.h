@@ -5,12 +5,11 @@
 // Task and Editable before each showing and takes Task back after OK when Modified is set.
 
 #include "QorsmailDef.h"
+#include "TaskPropertyDlg.h"
 
-#include <QDialog>
 #include <cstdint>
 #include <memory>
 
-class QCloseEvent;
 class QMenu;
 class QShowEvent;
 class QWidget;
@@ -20,7 +19,7 @@ namespace Ui {
 class TEventmailPropertyDlg;
 }
 
-class TEventmailPropertyDlg : public QDialog
+class TEventmailPropertyDlg : public TTaskPropertyDlg
 {
     Q_OBJECT
 
@@ -33,37 +32,27 @@ public:
     void LoadDefaults();
 
     TEventMailTask Task{};
-    uint8_t Editable = 0;
-    uint8_t Modified = 0;
-
     // The keyword field holds 255 GBK bytes.
     static constexpr int KeywordLimit = 255;
     static constexpr int TitleLimit = 39;
 
-    // Escape: the cancel question when something changed.
-    void reject() override;
-
 protected:
     void showEvent(QShowEvent* event) override; // FormShow
-    void closeEvent(QCloseEvent* event) override; // the title bar's close: cancelled, no question
 
 private:
     void FormShow();
-    void OkBtnClick();
-    void CancelBtnClick();
     void Button1Click();
     void SelectAllType1Click();
     void UnSelectAllType1Click();
     void TitleEditChange() { Modified = 1; }
     void PopupMenu1Popup(const QPoint& pos);
 
-    bool validateAndStore();
-    bool fail(QWidget* field, const QString& text);
+    bool validateAndStore() override;
+    QString cancelQuestion() const override;
     void setAllTypeTicks(bool ticked);
     void showReceivers();
 
     const TMailTables& m_tables;
-    TSelEmailAddrDlg& m_selector;
     std::unique_ptr<Ui::TEventmailPropertyDlg> m_ui;
     QMenu* m_popupMenu = nullptr;
 };

@@ -19,9 +19,8 @@
 
 TReportmailPropertyDlg::TReportmailPropertyDlg(
     const TMailTables& tables, TSelEmailAddrDlg& selector, Tch_file_dlg& chooser, QWidget* parent)
-    : QDialog(parent)
+    : TTaskPropertyDlg(selector, parent)
     , m_tables(tables)
-    , m_selector(selector)
     , m_chooser(chooser)
     , m_ui(std::make_unique<Ui::TReportmailPropertyDlg>())
 {
@@ -114,13 +113,6 @@ void TReportmailPropertyDlg::showReceivers()
     m_ui->ReceiverMemo->setPlainText(TaskEdit::MemoText(TaskEdit::ReceiverLines(Task.Receivers, Task.ReceiverCount)));
 }
 
-bool TReportmailPropertyDlg::fail(QWidget* field, const QString& text)
-{
-    MessageBoxes::information(this, text);
-    field->setFocus();
-    return false;
-}
-
 bool TReportmailPropertyDlg::validateAndStore()
 {
     const QString title = TaskEdit::TrimBlanks(m_ui->TitleEdit->text());
@@ -174,52 +166,18 @@ bool TReportmailPropertyDlg::validateAndStore()
     return true;
 }
 
-void TReportmailPropertyDlg::OkBtnClick()
-{
-    if (Editable == 0) {
-        QDialog::reject(); // a read-only view never returns OK
-        return;
-    }
-    if (validateAndStore()) {
-        accept();
-    }
-}
-
-void TReportmailPropertyDlg::CancelBtnClick()
-{
-    if (Modified == 1) {
-        const MessageBoxes::Request question{QMessageBox::Question,
-            {},
-            GetLangText(LangText::ReportMail_Str::Str9),
-            QMessageBox::Yes | QMessageBox::No,
-            QMessageBox::No};
-        if (MessageBoxes::show(this, question) == QMessageBox::No) {
-            return;
-        }
-    }
-    QDialog::reject();
-}
-
-void TReportmailPropertyDlg::reject()
-{
-    CancelBtnClick();
-}
-
-void TReportmailPropertyDlg::closeEvent(QCloseEvent* event)
-{
-    QDialog::done(QDialog::Rejected);
-    event->accept();
-}
-
 void TReportmailPropertyDlg::ReceiverBtnClick()
 {
-    m_selector.LoadReceivers(TaskEdit::MemoLines(m_ui->ReceiverMemo->toPlainText()));
-    if (MessageBoxes::execDialog(m_selector) != QDialog::Accepted) {
-        return;
+    const int count = chooseReceivers(m_ui->ReceiverMemo->toPlainText(), Task.Receivers);
+    if (count >= 0) {
+        Task.ReceiverCount = count;
+        showReceivers();
     }
-    Task.ReceiverCount = m_selector.GetReceivers(Task.Receivers);
-    showReceivers();
-    Modified = 1;
+}
+
+QString TReportmailPropertyDlg::cancelQuestion() const
+{
+    return GetLangText(LangText::ReportMail_Str::Str9);
 }
 
 void TReportmailPropertyDlg::FileListBtnClick()

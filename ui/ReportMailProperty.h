@@ -5,13 +5,12 @@
 // Editable before each showing and takes Task back after OK when Modified is set.
 
 #include "QorsmailDef.h"
+#include "TaskPropertyDlg.h"
 
-#include <QDialog>
 #include <array>
 #include <cstdint>
 #include <memory>
 
-class QCloseEvent;
 class QLineEdit;
 class QShowEvent;
 class QWidget;
@@ -22,7 +21,7 @@ namespace Ui {
 class TReportmailPropertyDlg;
 }
 
-class TReportmailPropertyDlg : public QDialog
+class TReportmailPropertyDlg : public TTaskPropertyDlg
 {
     Q_OBJECT
 
@@ -36,34 +35,24 @@ public:
     void LoadDefaults();
 
     TReportMailTask Task{};
-    uint8_t Editable = 0;
-    uint8_t Modified = 0;
-
     static constexpr int TitleLimit = 39;
-
-    // Escape: the cancel question when something changed.
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override; // FormShow
-    void closeEvent(QCloseEvent* event) override; // the title bar's close: cancelled, no question
 
 private:
     void FormShow();
-    void OkBtnClick();
-    void CancelBtnClick();
     void ReceiverBtnClick();
     void FileListBtnClick();
     void TitleEditChange() { Modified = 1; }
 
-    bool validateAndStore();
-    bool fail(QWidget* field, const QString& text);
+    bool validateAndStore() override;
+    QString cancelQuestion() const override;
     void showReceivers();
     std::array<QLineEdit*, 5> timeEdits() const;
     std::array<QLineEdit*, 5> intervalEdits() const;
 
     const TMailTables& m_tables;
-    TSelEmailAddrDlg& m_selector;
     Tch_file_dlg& m_chooser;
     std::unique_ptr<Ui::TReportmailPropertyDlg> m_ui;
 };
