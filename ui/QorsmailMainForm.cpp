@@ -277,6 +277,13 @@ QTreeWidgetItem* TQorsmailMainForm::selectedNode() const
     return m_ui->SetupTree->currentItem();
 }
 
+QTreeWidgetItem* TQorsmailMainForm::selectedTaskRoot() const
+{
+    QTreeWidgetItem* node = selectedNode();
+    QTreeWidgetItem* root = node ? node->parent() : nullptr;
+    return root && !root->parent() ? root : nullptr;
+}
+
 void TQorsmailMainForm::showPanel(QWidget* panel)
 {
     m_ui->EventMailPanel->setVisible(panel == m_ui->EventMailPanel);
@@ -352,11 +359,8 @@ TMailDialogs& TQorsmailMainForm::dialogs()
 void TQorsmailMainForm::EditMail1Click()
 {
     QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = node ? node->parent() : nullptr;
-    if (!root || root->parent()) {
-        return;
-    }
-    if (refusedByEditRule()) {
+    QTreeWidgetItem* root = selectedTaskRoot();
+    if (!root || refusedByEditRule()) {
         return;
     }
     TMailTables& tables = m_engine.tables();
@@ -472,11 +476,8 @@ void TQorsmailMainForm::EditAddr1Click()
 void TQorsmailMainForm::DelMail1Click()
 {
     QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = node ? node->parent() : nullptr;
-    if (!root || root->parent()) {
-        return;
-    }
-    if (refusedByEditRule()) {
+    QTreeWidgetItem* root = selectedTaskRoot();
+    if (!root || refusedByEditRule()) {
         return;
     }
     TMailTables& tables = m_engine.tables();
@@ -549,12 +550,9 @@ void TQorsmailMainForm::showLogLines()
 void TQorsmailMainForm::SendTestMail1Click()
 {
     QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = node ? node->parent() : nullptr;
-    if (!root || root->parent()) {
-        return;
-    }
+    QTreeWidgetItem* root = selectedTaskRoot();
     // While sending runs the station is locked: a test must not become a way to flood recipients.
-    if (refusedByEditRule()) {
+    if (!root || refusedByEditRule()) {
         return;
     }
     const TTaskKind kind = root == m_eventRoot ? TTaskKind::Event : TTaskKind::Report;

@@ -117,6 +117,8 @@ private:
     void addEventTask();
     void addReportTask();
     QTreeWidgetItem* selectedNode() const;
+    // The root of the selected task node; null when the selection is no task (a root, a deeper node, nothing).
+    QTreeWidgetItem* selectedTaskRoot() const;
     void addLogLine(const QString& panelLine);
     void appendLogLine(const QString& line);
     void showLogLines();

@@ -43,6 +43,8 @@ signals:
 
 private:
     QString nodeText(TTaskKind kind, int index) const;
+    // The panel line of the selected task.
+    void showCurrent();
 
     TQorsmailMain& m_engine;
     Targets m_targets;

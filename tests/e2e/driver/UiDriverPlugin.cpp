@@ -140,12 +140,12 @@ class TUiDriverPlugin : public QGenericPlugin
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "driver.json")
 
 public:
-    QObject* create(const QString& key, const QString& specification) override
+    QObject* create(const QString& key, const QString& scriptPath) override
     {
         if (key.compare(QLatin1String("qorsmaildriver"), Qt::CaseInsensitive) != 0) {
             return nullptr;
         }
-        return new TUiDriver(specification);
+        return new TUiDriver(scriptPath);
     }
 };
 
