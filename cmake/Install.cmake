@@ -11,16 +11,21 @@ set(QORSMAIL_DATADIR_RELATIVE ${CMAKE_INSTALL_DATADIR}/qorvane)
 set(QORSMAIL_FULL_DATADIR ${CMAKE_INSTALL_FULL_DATADIR}/qorvane)
 set(QORSMAIL_FULL_DOCDIR ${CMAKE_INSTALL_PREFIX}/${QORSMAIL_DOCDIR})
 
+# The installed programs and libraries are built with the run path they are installed with, one that serves both
+# trees: the private folder when installed, the programs' own folder in the build tree (bin/ holds the libraries
+# there). Changing it at installation would need the build path padded with empty entries, which the loader reads
+# as the current directory.
 set(QORSMAIL_PROGRAMS qormail qorslog qorsmail-cfg qorvane-user)
 foreach(program ${QORSMAIL_PROGRAMS})
     if(TARGET ${program})
-        set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${QORSMAIL_PRIVATE_LIBDIR}")
+        set_target_properties(${program} PROPERTIES BUILD_WITH_INSTALL_RPATH ON
+            INSTALL_RPATH "$ORIGIN/../${QORSMAIL_PRIVATE_LIBDIR}:$ORIGIN")
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
 endforeach()
 foreach(library qorslog2 Usrgate)
     if(TARGET ${library})
-        set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        set_target_properties(${library} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
         install(TARGETS ${library} LIBRARY DESTINATION ${QORSMAIL_PRIVATE_LIBDIR} NAMELINK_SKIP)
     endif()
 endforeach()
