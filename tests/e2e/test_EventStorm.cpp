@@ -5,6 +5,7 @@
 #include "GbkCodec.h"
 #include "QorsmailFunc.h"
 #include "SmtpTestServer.h"
+#include "StationFiles.h"
 #include "StationProcess.h"
 #include "TempWorkDir.h"
 
@@ -26,44 +27,16 @@ struct TStormStation
 {
     TStationLock lock;
     TTempWorkDir dir;
-    TMailTables tables;
+    TStationFiles files;
     SmtpTest::SmtpTestServer server;
     TStation station{dir.path()};
-
-    TStormStation()
-    {
-        SetTaskDefaults(tables);
-        Gbk::storeField(tables.SmtpSettings.LocalEmailAddr, QStringLiteral("station@example.cn"));
-        tables.SmtpSettings.MaxSendTries = 1;
-    }
-
-    void addTask(const QString& title, const QString& keyword, int waitSec)
-    {
-        TEventMailTask task{};
-        task.LevelMask = -1;
-        task.WaitSec = waitSec;
-        task.ReceiverCount = 1;
-        Gbk::storeField(task.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
-        Gbk::storeField(task.Title, title);
-        Gbk::storeField(task.Keyword, keyword);
-        tables.EventTasks.append(task);
-    }
 
     // Writes the task file and the settings file, starts the server and the station.
     bool start()
     {
-        if (dir.initResult() != 0 || !QDir().mkpath(dir.path() + QStringLiteral("CfgCache")) || !server.start()) {
+        if (dir.initResult() != 0 || !server.start() || !files.write(dir.path(), server.port())) {
             return false;
         }
-        QFile cfg(dir.path() + QStringLiteral("CfgCache/qorsmail.cfg"));
-        QFile ini(dir.path() + QStringLiteral("QorMail.ini"));
-        if (!cfg.open(QIODevice::WriteOnly) || !ini.open(QIODevice::WriteOnly)) {
-            return false;
-        }
-        cfg.write(TaskFileBytes(tables));
-        cfg.close();
-        ini.write("[SMTP]\r\nsmtpaddr=127.0.0.1\r\nsmtpport=" + QByteArray::number(server.port()) + "\r\n");
-        ini.close();
         station.start();
         return station.waitForWindow();
     }
@@ -120,7 +93,7 @@ TEST(EventStorm, ABurstOfSevenThousandIsToldAndTheMatchIsFoundWhileTheRingHoldsI
     for (const Case c : {Case{2000, true}, Case{6999, true}, Case{1999, false}}) {
         SCOPED_TRACE(c.matchAt);
         TStormStation st;
-        st.addTask(QStringLiteral("事故报告"), QStringLiteral("差动保护动作"), 1);
+        st.files.addEventTask(QStringLiteral("事故报告"), 1, QStringLiteral("差动保护动作"));
         ASSERT_TRUE(st.start()) << st.station.output().toStdString();
         ASSERT_EQ(::kill(pid_t(st.station.pid()), SIGSTOP), 0);
         for (int i = 0; i < 7000; ++i) {
@@ -164,7 +137,7 @@ TEST(EventStorm, ASustainedStormLosesNothingAndMarksEachTaskAtItsFirstMatch)
     const int firstMatch[] = {2 * Rate + 777, 13 * Rate + 5, 24 * Rate + 3999};
     TStormStation st;
     for (int t = 0; t < 3; ++t) {
-        st.addTask(titles[t], keywords[t], 0);
+        st.files.addEventTask(titles[t], 0, keywords[t]);
     }
     ASSERT_TRUE(st.start()) << st.station.output().toStdString();
 

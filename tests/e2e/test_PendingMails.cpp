@@ -6,6 +6,7 @@
 #include "LangTexts.h"
 #include "QorsmailFunc.h"
 #include "SmtpTestServer.h"
+#include "StationFiles.h"
 #include "StationProcess.h"
 #include "TaskMarkFile.h"
 
@@ -27,48 +28,12 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_workDir = m_dir.path() + QLatin1Char('/');
-        QDir().mkpath(m_workDir + QStringLiteral("CfgCache"));
-        SetTaskDefaults(m_tables);
-        Gbk::storeField(m_tables.SmtpSettings.LocalEmailAddr, QStringLiteral("station@example.cn"));
-        m_tables.SmtpSettings.MaxSendTries = 1;
     }
 
-    void addEventTask(const QString& title, int waitSec, const QByteArray& address = "duty@example.cn")
-    {
-        TEventMailTask task{};
-        task.LevelMask = -1;
-        task.WaitSec = waitSec;
-        task.ReceiverCount = 1;
-        Gbk::storeFieldBytes(task.Receivers[0].Addr, address);
-        Gbk::storeField(task.Title, title);
-        m_tables.EventTasks.append(task);
-    }
+    // Both files, with WaitSeconds (60 unless given).
+    bool writeFiles(int port, int waitSeconds = 60) { return m_files.write(m_workDir, port, waitSeconds); }
 
-    void writeFiles(int port, int waitSeconds = 60)
-    {
-        QFile cfg(m_workDir + QStringLiteral("CfgCache/qorsmail.cfg"));
-        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        cfg.write(TaskFileBytes(m_tables));
-        cfg.close();
-        QFile ini(m_workDir + QStringLiteral("QorMail.ini"));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write("[SMTP]\r\nsmtpaddr=127.0.0.1\r\nsmtpport=" + QByteArray::number(port)
-            + "\r\nWaitSeconds=" + QByteArray::number(waitSeconds) + "\r\n");
-    }
-
-    bool post(const QString& what, const QString& time)
-    {
-        return runTool(m_workDir,
-            QStringLiteral("qorslog"),
-            {QStringLiteral("post"),
-                QStringLiteral("--type"),
-                QStringLiteral("3"),
-                QStringLiteral("--level"),
-                QStringLiteral("1"),
-                QStringLiteral("--time"),
-                time,
-                what});
-    }
+    bool post(const QString& what, const QString& time) { return postEvent(m_workDir, 3, 1, what, time); }
 
     QString marksPath() const { return m_workDir + QStringLiteral("QorMail.marks"); }
 
@@ -104,15 +69,15 @@ protected:
     TStationLock m_lock;
     QTemporaryDir m_dir;
     QString m_workDir;
-    TMailTables m_tables;
+    TStationFiles m_files;
     SmtpTest::SmtpTestServer m_server;
 };
 
 TEST_F(PendingMails, AMailWaitingWhenTheStationIsKilledArrivesOnceAfterTheRestart)
 {
     ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
-    addEventTask(QStringLiteral("事故报告"), 12);
-    writeFiles(m_server.port());
+    m_files.addEventTask(QStringLiteral("事故报告"), 12);
+    ASSERT_TRUE(writeFiles(m_server.port()));
     {
         TStation station(m_workDir);
         station.start();
@@ -147,9 +112,10 @@ TEST_F(PendingMails, AMailWaitingWhenTheStationIsKilledArrivesOnceAfterTheRestar
 TEST_F(PendingMails, RetriesGoOnAfterAKillAndGiveUpAfterAllAttempts)
 {
     ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
-    m_tables.SmtpSettings.MaxSendTries = 4;
-    addEventTask(QStringLiteral("事故报告"), 0, "reject@example.cn"); // the server refuses this recipient
-    writeFiles(m_server.port(), 3);
+    m_files.tables.SmtpSettings.MaxSendTries = 4;
+    m_files.addEventTask(
+        QStringLiteral("事故报告"), 0, {}, QStringLiteral("reject@example.cn")); // the server refuses this recipient
+    ASSERT_TRUE(writeFiles(m_server.port(), 3));
     const QString attemptFailed = QStringLiteral("——事故报告(");
     auto attempts = [&] { return readDebugLog(m_workDir).count(attemptFailed); };
     {
@@ -188,8 +154,8 @@ TEST_F(PendingMails, RetriesGoOnAfterAKillAndGiveUpAfterAllAttempts)
 TEST_F(PendingMails, AMarkOfATaskChangedBetweenTheRunsIsDroppedWithItsLine)
 {
     ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
-    addEventTask(QStringLiteral("事故报告"), 6);
-    writeFiles(m_server.port());
+    m_files.addEventTask(QStringLiteral("事故报告"), 6);
+    ASSERT_TRUE(writeFiles(m_server.port()));
     {
         TStation station(m_workDir);
         station.start();
@@ -199,8 +165,8 @@ TEST_F(PendingMails, AMarkOfATaskChangedBetweenTheRunsIsDroppedWithItsLine)
         killHard(station);
     }
     // Setuphall changed the task meanwhile: a mail for the old rules would be a mail nobody asked for.
-    m_tables.EventTasks.task(0).LevelMask = 2;
-    writeFiles(m_server.port());
+    m_files.tables.EventTasks.task(0).LevelMask = 2;
+    ASSERT_TRUE(writeFiles(m_server.port()));
 
     TStation station(m_workDir);
     station.start();
@@ -218,8 +184,8 @@ TEST_F(PendingMails, AMarkOfATaskChangedBetweenTheRunsIsDroppedWithItsLine)
 TEST_F(PendingMails, ADamagedMarkFileIsSetAsideAndNewMailsGoOut)
 {
     ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
-    addEventTask(QStringLiteral("事故报告"), 1);
-    writeFiles(m_server.port());
+    m_files.addEventTask(QStringLiteral("事故报告"), 1);
+    ASSERT_TRUE(writeFiles(m_server.port()));
     QFile marks(marksPath());
     ASSERT_TRUE(marks.open(QIODevice::WriteOnly));
     marks.write(QByteArray("QORMARKS\x01\x00\x00\x00\x05\x00", 14) + QByteArray(40, '\xff'));

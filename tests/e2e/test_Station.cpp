@@ -5,6 +5,7 @@
 #include "LangTexts.h"
 #include "QorsmailFunc.h"
 #include "SmtpTestServer.h"
+#include "StationFiles.h"
 #include "StationProcess.h"
 
 #include <QCoreApplication>
@@ -34,72 +35,29 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_workDir = m_dir.path() + QLatin1Char('/');
         QDir().mkpath(m_workDir + QStringLiteral("CfgCache"));
-        SetTaskDefaults(m_tables);
-        Gbk::storeField(m_tables.SmtpSettings.LocalEmailAddr, QStringLiteral("station@example.cn"));
-        m_tables.SmtpSettings.MaxSendTries = 1;
-    }
-
-    void addEventTask(const QString& title, int waitSec)
-    {
-        TEventMailTask task{};
-        task.LevelMask = -1;
-        task.WaitSec = waitSec;
-        task.ReceiverCount = 1;
-        Gbk::storeField(task.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
-        Gbk::storeField(task.Title, title);
-        m_tables.EventTasks.append(task);
-    }
-
-    // Writes the task file and a settings file pointing at the test server.
-    void writeFiles(int port)
-    {
-        QFile cfg(m_workDir + QStringLiteral("CfgCache/qorsmail.cfg"));
-        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
-        cfg.write(TaskFileBytes(m_tables));
-        cfg.close();
-        QFile ini(m_workDir + QStringLiteral("QorMail.ini"));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write("[SMTP]\r\nsmtpaddr=127.0.0.1\r\nsmtpport=" + QByteArray::number(port) + "\r\n");
     }
 
     TStationLock m_lock;
     QTemporaryDir m_dir;
     QString m_workDir;
-    TMailTables m_tables;
+    TStationFiles m_files;
     SmtpTest::SmtpTestServer m_server;
 };
 
 TEST_F(Station, PostedEventsArriveAsOneEventMailAndTheLogTellsIt)
 {
     ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
-    addEventTask(QStringLiteral("事故报告"), 1);
-    writeFiles(m_server.port());
+    m_files.addEventTask(QStringLiteral("事故报告"), 1);
+    ASSERT_TRUE(m_files.write(m_workDir, m_server.port()));
     TStation station(m_workDir);
     station.start();
     ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
     // The mail library is linked: a station that runs can send, it never finds out at the first accident.
     EXPECT_TRUE(station.hasLibraryLoaded("libcurl"));
 
-    ASSERT_TRUE(runTool(m_workDir,
-        QStringLiteral("qorslog"),
-        {QStringLiteral("post"),
-            QStringLiteral("--type"),
-            QStringLiteral("3"),
-            QStringLiteral("--level"),
-            QStringLiteral("1"),
-            QStringLiteral("--time"),
-            QStringLiteral("2026-03-05 07:04:09.120"),
-            QStringLiteral("1号主变差动保护动作")}));
-    ASSERT_TRUE(runTool(m_workDir,
-        QStringLiteral("qorslog"),
-        {QStringLiteral("post"),
-            QStringLiteral("--type"),
-            QStringLiteral("4"),
-            QStringLiteral("--level"),
-            QStringLiteral("2"),
-            QStringLiteral("--time"),
-            QStringLiteral("2026-03-05 17:40:00.005"),
-            QStringLiteral("2号开关分闸")}));
+    ASSERT_TRUE(
+        postEvent(m_workDir, 3, 1, QStringLiteral("1号主变差动保护动作"), QStringLiteral("2026-03-05 07:04:09.120")));
+    ASSERT_TRUE(postEvent(m_workDir, 4, 2, QStringLiteral("2号开关分闸"), QStringLiteral("2026-03-05 17:40:00.005")));
     ASSERT_TRUE(m_server.waitForMails(1, 15000)) << station.output().toStdString();
 
     const QJsonObject mail = SmtpTest::checkMail(m_server.mails().first());
@@ -148,8 +106,8 @@ TEST_F(Station, AReportDueAtItsTimeArrivesWithItsFile)
     task.ReceiverCount = 1;
     Gbk::storeField(task.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
     Gbk::storeField(task.Title, QStringLiteral("日报"));
-    m_tables.ReportTasks.append(task);
-    writeFiles(m_server.port());
+    m_files.tables.ReportTasks.append(task);
+    ASSERT_TRUE(m_files.write(m_workDir, m_server.port()));
 
     // A daily report for 08:30 is due at the first trigger tick between 08:31:11 and 08:31:30.
     TStation station(m_workDir);
@@ -200,14 +158,7 @@ TEST_F(Station, AnEventMailAddedInTheWindowIsSent)
     ASSERT_FALSE(station.output().contains("qorsmail-driver: failed")) << station.output().toStdString();
     QThread::msleep(300); // the queued OK click takes the task into the table
 
-    ASSERT_TRUE(runTool(m_workDir,
-        QStringLiteral("qorslog"),
-        {QStringLiteral("post"),
-            QStringLiteral("--type"),
-            QStringLiteral("3"),
-            QStringLiteral("--level"),
-            QStringLiteral("1"),
-            QStringLiteral("1号主变差动保护动作")}));
+    ASSERT_TRUE(postEvent(m_workDir, 3, 1, QStringLiteral("1号主变差动保护动作")));
     ASSERT_TRUE(m_server.waitForMails(1, 20000)) << station.output().toStdString();
     const QJsonObject mail = SmtpTest::checkMail(m_server.mails().first());
     ASSERT_FALSE(mail.contains(QStringLiteral("error"))) << mail[QStringLiteral("error")].toString().toStdString();
@@ -224,7 +175,7 @@ TEST_F(Station, AnEventMailAddedInTheWindowIsSent)
 
 TEST_F(Station, ASecondStartRaisesTheFirstAndACrashNeverBlocksTheNext)
 {
-    writeFiles(25);
+    ASSERT_TRUE(m_files.write(m_workDir, 25));
     TStation first(m_workDir);
     first.start();
     ASSERT_TRUE(first.waitForWindow()) << first.output().toStdString();
