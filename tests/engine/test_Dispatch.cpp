@@ -1,4 +1,5 @@
 #include "CoreTestApp.h"
+#include "EngineFixture.h"
 #include "FakeLogLibrary.h"
 #include "FakeSmtpSession.h"
 #include "GbkCodec.h"
@@ -53,25 +54,18 @@ QString readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? Gbk::decode(f.readAll()) : QString();
 }
 
-class DispatchTest : public ::testing::Test
+class DispatchTest : public EngineFixture
 {
 protected:
     void SetUp() override
     {
-        coreTestApp();
-        ASSERT_TRUE(m_dir.isValid());
-        m_log.WorkDir = QFile::encodeName(m_dir.path() + QLatin1Char('/'));
+        prepare(T0);
         m_log.WritePos = 100;
         m_log.putEvent(10, 1, 1, U("事件"));
-        m_clock.set(T0);
-        Gbk::storeFieldBytes(m_tables.SmtpSettings.LocalEmailAddr, "station@example.cn");
-        m_main = std::make_unique<TQorsmailMain>(m_tables, m_log, m_clock);
+        createEngine();
         auto fake = std::make_unique<FakeSmtpSession>();
         m_fake = fake.get();
         m_main->setSmtpSession(std::move(fake));
-        QObject::connect(m_main.get(), &TQorsmailMain::logLineAdded, [this](const QString& line) {
-            m_panel.append(line.mid(DateTimeText(m_clock.now()).size() + 2));
-        });
     }
 
     // An event task marked by the trigger at `at`, for the events from position 10 on.
@@ -107,13 +101,7 @@ protected:
         m_main->SendMailTimerTimer();
     }
 
-    QTemporaryDir m_dir;
-    TMailTables m_tables;
-    TFakeLogLibrary m_log;
-    TManualClock m_clock;
-    std::unique_ptr<TQorsmailMain> m_main;
     FakeSmtpSession* m_fake = nullptr;
-    QStringList m_panel;
 };
 
 const QString Sent = U("发送事件邮件\" 日报 \" 成功！");

@@ -1,4 +1,5 @@
 #include "CoreTestApp.h"
+#include "EngineFixture.h"
 #include "FakeLogLibrary.h"
 #include "FakeSmtpSession.h"
 #include "GbkCodec.h"
@@ -136,24 +137,17 @@ TEST(TaskStatusText, SummaryCountsAndTheLastFailure)
 
 namespace {
 
-class TaskStatusEngineTest : public ::testing::Test
+class TaskStatusEngineTest : public EngineFixture
 {
 protected:
     void SetUp() override
     {
-        coreTestApp();
-        ASSERT_TRUE(m_dir.isValid());
-        m_log.WorkDir = QFile::encodeName(m_dir.path() + QLatin1Char('/'));
+        prepare(T0);
         m_log.WritePos = 11;
         m_log.putEvent(10, 1, 1, U("事件"));
-        m_clock.set(T0);
-        Gbk::storeFieldBytes(m_tables.SmtpSettings.LocalEmailAddr, "station@example.cn");
         m_tables.SmtpSettings.MaxSendTries = 2;
         m_tables.SmtpSettings.WaitSeconds = 60;
-        m_main = std::make_unique<TQorsmailMain>(m_tables, m_log, m_clock);
-        QObject::connect(m_main.get(), &TQorsmailMain::logLineAdded, [this](const QString& line) {
-            m_panel.append(line.mid(DateTimeText(m_clock.now()).size() + 2));
-        });
+        createEngine();
     }
 
     FakeSmtpSession& useFake()
@@ -179,13 +173,6 @@ protected:
     void at(int secondsAfterT0) { m_clock.set(FromSystemTime(T0).addSecs(secondsAfterT0)); }
     QString eventText(int i) { return TaskStatusText(m_main->taskStatus().status(TTaskKind::Event, i)); }
     QString reportText(int j) { return TaskStatusText(m_main->taskStatus().status(TTaskKind::Report, j)); }
-
-    QTemporaryDir m_dir;
-    TMailTables m_tables;
-    TFakeLogLibrary m_log;
-    TManualClock m_clock;
-    std::unique_ptr<TQorsmailMain> m_main;
-    QStringList m_panel;
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "CoreTestApp.h"
+#include "EngineFixture.h"
 #include "FakeLogLibrary.h"
 #include "FakeSmtpSession.h"
 #include "GbkCodec.h"
@@ -25,22 +26,15 @@ QString U(const char* utf8)
 
 const SYSTEMTIME T0 = MakeSystemTime(2024, 7, 3, 14, 0, 0, 0);
 
-class TestMailTest : public ::testing::Test
+class TestMailTest : public EngineFixture
 {
 protected:
     void SetUp() override
     {
-        coreTestApp();
-        ASSERT_TRUE(m_dir.isValid());
-        m_log.WorkDir = QFile::encodeName(m_dir.path() + QLatin1Char('/'));
-        m_clock.set(T0);
-        Gbk::storeFieldBytes(m_tables.SmtpSettings.LocalEmailAddr, "station@example.cn");
+        prepare(T0);
         m_tables.SmtpSettings.MaxSendTries = 3;
         m_tables.SmtpSettings.WaitSeconds = 60;
-        m_main = std::make_unique<TQorsmailMain>(m_tables, m_log, m_clock);
-        QObject::connect(m_main.get(), &TQorsmailMain::logLineAdded, [this](const QString& line) {
-            m_panel.append(line.mid(DateTimeText(m_clock.now()).size() + 2));
-        });
+        createEngine();
 
         TEventMailTask e{};
         Gbk::storeField(e.Title, U("日报"));
@@ -85,12 +79,6 @@ protected:
             : QString();
     }
 
-    QTemporaryDir m_dir;
-    TMailTables m_tables;
-    TFakeLogLibrary m_log;
-    TManualClock m_clock;
-    std::unique_ptr<TQorsmailMain> m_main;
-    QStringList m_panel;
     SmtpTestServer m_server;
 };
 
