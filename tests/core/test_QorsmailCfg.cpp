@@ -1,5 +1,5 @@
 // The qorsmail-cfg tool, run as a program: JSON -> task file -> JSON round trips, refusals that name the field
-// and leave the target alone, the write lock.
+// and leave the target alone, the write lock, the modes of a written file and its backup.
 
 #include "GbkCodec.h"
 #include "QorsmailDef.h"
@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -287,6 +288,54 @@ TEST_F(QorsmailCfg, BuildWaitsForTheWriteLockAndReadsStandardInput)
     ASSERT_TRUE(LoadTaskFileFrom(t, target));
     EXPECT_EQ(+t.SmtpSettings.smtpport, 587);
     EXPECT_EQ(+t.SmtpSettings.WaitSeconds, 60);
+}
+
+TEST_F(QorsmailCfg, NewFileIs0600AndAReplacedOneKeepsItsModeAndABackup)
+{
+    struct Case
+    {
+        const char* name;
+        int oldMode; // -1: no file there yet
+        mode_t umask;
+        int expected;
+    };
+    const Case cases[] = {
+        {"new file", -1, 022, 0600},
+        {"new file, umask 0", -1, 0, 0600},
+        {"replaced 0600", 0600, 022, 0600},
+        {"replaced 0640, umask 077", 0640, 077, 0640},
+        {"replaced 0644, umask 0", 0644, 0, 0644},
+    };
+    const QByteArray oldBytes("old task file");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = path(QStringLiteral("qorsmail.cfg"));
+        QFile::remove(target);
+        QFile::remove(target + QStringLiteral(".bak"));
+        if (c.oldMode >= 0) {
+            write(QStringLiteral("qorsmail.cfg"), oldBytes);
+            ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), static_cast<mode_t>(c.oldMode)), 0);
+        }
+        const mode_t previous = ::umask(c.umask); // the tool inherits it
+        const TRun r = build(R"({"smtp": {"smtpPort": 587}})");
+        ::umask(previous);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.expected));
+        TMailTables t;
+        SetTaskDefaults(t);
+        EXPECT_TRUE(LoadTaskFileFrom(t, target));
+        if (c.oldMode >= 0) {
+            EXPECT_EQ(read(QStringLiteral("qorsmail.cfg.bak")), oldBytes);
+            ASSERT_EQ(::stat(QFile::encodeName(target + QStringLiteral(".bak")).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.oldMode));
+        } else {
+            EXPECT_FALSE(QFile::exists(target + QStringLiteral(".bak")));
+        }
+    }
 }
 
 } // namespace
