@@ -170,6 +170,36 @@ QORSMAIL_TEXT(ConfigExport_Str, Str3, "导出配置失败：%1")
 QORSMAIL_TEXT(ConfigExport_Str, Str4, "配置已导出到 %1")
 } // namespace ConfigExport_Str
 
+// Texts of ours for saving the configuration held in memory as the task file. %1 is the task file's path.
+namespace ConfigSave_Str {
+QORSMAIL_TEXT(ConfigSave_Str, Str0, "配置已保存到 %1")
+QORSMAIL_TEXT(ConfigSave_Str, Str1, "保存配置失败：%1\n任务文件未被改动。")
+QORSMAIL_TEXT(ConfigSave_Str, Str2, "保存配置失败：%1")
+QORSMAIL_TEXT(ConfigSave_Str,
+    Str3,
+    "任务文件 %1 在本站读取之后已被修改，保存会覆盖这些修改，因此没有保存。\n可以先导出当前配置，比较后再决定。")
+QORSMAIL_TEXT(ConfigSave_Str, Str4, "任务文件 %1 在本站读取之后已被修改，没有保存配置")
+// %1 the settings file, %2 its keys.
+QORSMAIL_TEXT(ConfigSave_Str, Str5, "配置已保存。设置文件 %1 中的以下设置会在每次启动时替代所保存的值：%2")
+QORSMAIL_TEXT(ConfigSave_Str, Str6, "配置有未保存的修改，是否在退出前保存？")
+QORSMAIL_TEXT(ConfigSave_Str, Str7, "程序被终止，未保存的配置修改已放弃")
+QORSMAIL_TEXT(ConfigSave_Str, Str8, "退出时放弃了未保存的配置修改")
+QORSMAIL_TEXT(ConfigSave_Str, Str9, "没有工作目录，无法保存配置")
+QORSMAIL_TEXT(ConfigSave_Str, Str10, "保存")
+QORSMAIL_TEXT(ConfigSave_Str, Str11, "不保存")
+QORSMAIL_TEXT(ConfigSave_Str, Str12, "取消")
+QORSMAIL_TEXT(ConfigSave_Str, Str13, "导出配置…")
+} // namespace ConfigSave_Str
+
+// Texts of ours for a start without a task file. %1 is the path the station looked for.
+namespace FirstStart_Str {
+QORSMAIL_TEXT(FirstStart_Str, Str0, "未找到任务文件 %1：请添加任务、设置发件箱，然后用“设置 → 保存配置”保存")
+QORSMAIL_TEXT(FirstStart_Str,
+    Str1,
+    "还没有邮件任务。\n\n请添加事件邮件或报表邮件（任务菜单），设置发件箱（设置菜单），"
+    "然后保存配置（Ctrl+S），下次启动时仍然有效。")
+} // namespace FirstStart_Str
+
 // Texts of ours for what each task is doing (the detail panel's status line, the tree's tool tips, the status
 // bar and the tray icon's tool tip).
 namespace TaskStatus_Str {

@@ -111,7 +111,7 @@ void TQorsmailMain::CreateEngine()
 
     m_log.GetWorkDir(m_tables.WorkDir);
     SetTaskDefaults(m_tables);
-    LoadTaskFile(m_tables);
+    m_taskFile = LoadTaskFileWithState(m_tables);
     LoadSmtpIni(m_tables);
 
     const QString workDir = m_tables.workDirPath();

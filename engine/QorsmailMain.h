@@ -7,6 +7,7 @@
 #include "EventTrigger.h"
 #include "LocalTime.h"
 #include "QorsmailDef.h"
+#include "TaskFileStore.h"
 #include "TaskKind.h"
 #include "TaskStatus.h"
 #include "mlogcomm2.h"
@@ -74,6 +75,8 @@ public:
     TTriggerState& triggerState() { return m_trigger; }
     TDebugClass* DebugLog() { return m_debugLog.get(); }
     TMailTables& tables() { return m_tables; }
+    // What was read from the task file at start-up (or written by the last save): the save compares with it.
+    TTaskFileState& taskFileState() { return m_taskFile; }
     TLogLibrary& logLibrary() { return m_log; }
     const TClock& clock() const { return m_clock; }
 
@@ -135,5 +138,6 @@ private:
     QTimer m_sendMailTimer;
     QTimer m_eventWatchTimer;
     std::unique_ptr<TTaskMarkStore> m_markStore;
+    TTaskFileState m_taskFile;
     std::vector<int32_t> m_statesBefore; // the trigger's scratch: which tasks were idle before the tick
 };

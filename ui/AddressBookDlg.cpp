@@ -48,6 +48,8 @@ TAddressBookForm::TAddressBookForm(TMailTables& tables, QWidget* parent)
     FieldInput::LimitToField(m_ui->NameEdit);
     FieldInput::LimitToField(m_ui->EmailEdit);
     m_ui->AddressBookList->installEventFilter(this);
+    m_ui->NameEdit->installEventFilter(this);
+    m_ui->EmailEdit->installEventFilter(this);
 
     connect(m_ui->AddNewBtn, &QPushButton::clicked, this, &TAddressBookForm::AddNewBtnClick);
     connect(m_ui->AddressBookList, &QTreeWidget::itemDoubleClicked, this, &TAddressBookForm::AddressBookListDblClick);
@@ -94,6 +96,15 @@ void TAddressBookForm::keyPressEvent(QKeyEvent* event)
 
 bool TAddressBookForm::eventFilter(QObject* watched, QEvent* event)
 {
+    // Return in the add fields adds what was typed there instead of pressing OK, which would drop it.
+    if ((watched == m_ui->NameEdit || watched == m_ui->EmailEdit) && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool typed = !m_ui->NameEdit->text().isEmpty() || !m_ui->EmailEdit->text().isEmpty();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && typed) {
+            AddNewBtnClick();
+            return true;
+        }
+    }
     if (watched == m_ui->AddressBookList && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {

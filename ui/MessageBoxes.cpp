@@ -1,5 +1,6 @@
 #include "MessageBoxes.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -58,6 +59,11 @@ QMessageBox::StandardButton show(QWidget* parent, const Request& request)
         request.icon, request.title.isEmpty() ? defaultTitle() : request.title, request.text, request.buttons, parent);
     if (request.defaultButton != QMessageBox::NoButton) {
         box.setDefaultButton(request.defaultButton);
+    }
+    for (const auto& [button, text] : request.buttonTexts) {
+        if (QAbstractButton* b = box.button(button)) {
+            b->setText(text);
+        }
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QDialog;
 class QWidget;
@@ -20,6 +21,8 @@ struct Request
     QString text;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // Texts of ours for buttons whose standard text does not say what they do (导出配置, 不保存).
+    QList<std::pair<QMessageBox::StandardButton, QString>> buttonTexts = {};
 };
 
 // Answers a request instead of showing a box; tests install one and record what was asked.

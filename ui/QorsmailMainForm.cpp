@@ -1,16 +1,12 @@
 #include "QorsmailMainForm.h"
 
-#include "AddressBookDlg.h"
-#include "ConfigExport.h"
-#include "EventMailProperty.h"
+#include "ConfigCommands.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
 #include "MailDialogs.h"
 #include "MessageBoxes.h"
 #include "QorsmailMain.h"
-#include "ReportMailProperty.h"
-#include "SmtpSetupDlg.h"
 #include "StationLog.h"
 #include "TaskStatusDisplay.h"
 #include "TaskTexts.h"
@@ -58,20 +54,6 @@ QTreeWidgetItem* taskNode(const QString& title, const QIcon& image)
     auto* node = new QTreeWidgetItem(QStringList{title});
     node->setIcon(0, image);
     return node;
-}
-
-// Runs the property dialog on a copy of task i. Returns the index of the task to replace, found again by its
-// identity since timers run while the dialog is open, or -1 when nothing is to change.
-template <class Table, class Dialog>
-int editInDialog(Table& table, Dialog& dlg, int i)
-{
-    const uint64_t serial = table.serial(i);
-    dlg.Task = table.task(i);
-    dlg.Editable = 1;
-    if (MessageBoxes::execDialog(dlg) == QDialog::Rejected || !dlg.Modified) {
-        return -1;
-    }
-    return table.indexOfSerial(serial);
 }
 
 } // namespace
@@ -133,6 +115,8 @@ TQorsmailMainForm::~TQorsmailMainForm()
 void TQorsmailMainForm::FormCreate()
 {
     TranslateForm(this);
+    m_title = windowTitle();
+    m_hint = m_ui->Label14->text();
     // Computer name, ring position, event buffer, WorkDir, task and settings files, debug log and its start line.
     m_engine.CreateEngine();
     if (m_options.trayIcon) {
@@ -152,6 +136,8 @@ void TQorsmailMainForm::FormCreate()
         m_engine.setEditAllowed(true);
     }
     m_engine.ApplySmtpSettings();
+    m_commands->reportMissingTaskFile();
+    showConfigState();
 }
 
 void TQorsmailMainForm::fillSetupTree()
@@ -230,16 +216,22 @@ void TQorsmailMainForm::setupCommands()
     QTreeWidget* tree = m_ui->SetupTree;
     connect(
         tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) { SetupTreeChange(current); });
-    connect(tree, &QTreeWidget::itemDoubleClicked, this, &TQorsmailMainForm::EditMail1Click);
-    connect(m_ui->AddMail1, &QAction::triggered, this, &TQorsmailMainForm::AddMail1Click);
-    connect(m_ui->AddEventMail1, &QAction::triggered, this, &TQorsmailMainForm::AddEventMail1Click);
-    connect(m_ui->AddReportMail1, &QAction::triggered, this, &TQorsmailMainForm::AddReportMail1Click);
-    connect(m_ui->EditMail1, &QAction::triggered, this, &TQorsmailMainForm::EditMail1Click);
-    connect(m_ui->DelMail1, &QAction::triggered, this, &TQorsmailMainForm::DelMail1Click);
-    connect(m_ui->SetSMTP1, &QAction::triggered, this, &TQorsmailMainForm::SetSMTP1Click);
-    connect(m_ui->EditAddr1, &QAction::triggered, this, &TQorsmailMainForm::EditAddr1Click);
-    connect(m_ui->ExportConfig1, &QAction::triggered, this, &TQorsmailMainForm::ExportConfig1Click);
-    connect(m_ui->SendTestMail1, &QAction::triggered, this, &TQorsmailMainForm::SendTestMail1Click);
+    m_commands = new TConfigCommands(m_engine,
+        {this, tree, m_eventRoot, m_reportRoot, m_taskImage, [this](QTreeWidgetItem* node) { SetupTreeChange(node); }},
+        this);
+    TConfigCommands* c = m_commands;
+    connect(tree, &QTreeWidget::itemDoubleClicked, c, &TConfigCommands::EditMail1Click);
+    connect(m_ui->AddMail1, &QAction::triggered, c, &TConfigCommands::AddMail1Click);
+    connect(m_ui->AddEventMail1, &QAction::triggered, c, &TConfigCommands::AddEventMail1Click);
+    connect(m_ui->AddReportMail1, &QAction::triggered, c, &TConfigCommands::AddReportMail1Click);
+    connect(m_ui->EditMail1, &QAction::triggered, c, &TConfigCommands::EditMail1Click);
+    connect(m_ui->DelMail1, &QAction::triggered, c, &TConfigCommands::DelMail1Click);
+    connect(m_ui->SetSMTP1, &QAction::triggered, c, &TConfigCommands::SetSMTP1Click);
+    connect(m_ui->EditAddr1, &QAction::triggered, c, &TConfigCommands::EditAddr1Click);
+    connect(m_ui->ExportConfig1, &QAction::triggered, c, &TConfigCommands::ExportConfig1Click);
+    connect(m_ui->SaveConfig1, &QAction::triggered, c, &TConfigCommands::SaveConfig1Click);
+    connect(m_ui->SendTestMail1, &QAction::triggered, c, &TConfigCommands::SendTestMail1Click);
+    connect(c, &TConfigCommands::configChanged, this, &TQorsmailMainForm::showConfigState);
 
     // Keys of the commands on the selected node work while the tree has the focus (Delete in another control
     // deletes no task); the others anywhere in the window.
@@ -256,6 +248,7 @@ void TQorsmailMainForm::setupCommands()
     m_ui->EditAddr1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     m_ui->Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     m_ui->SendTestMail1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    m_ui->SaveConfig1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
 
     // The tree's context menu offers the task commands.
     auto* separator = new QAction(this);
@@ -270,18 +263,6 @@ void TQorsmailMainForm::setupCommands()
         m_ui->DelMail1,
         secondSeparator,
         m_ui->SendTestMail1});
-}
-
-QTreeWidgetItem* TQorsmailMainForm::selectedNode() const
-{
-    return m_ui->SetupTree->currentItem();
-}
-
-QTreeWidgetItem* TQorsmailMainForm::selectedTaskRoot() const
-{
-    QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = node ? node->parent() : nullptr;
-    return root && !root->parent() ? root : nullptr;
 }
 
 void TQorsmailMainForm::showPanel(QWidget* panel)
@@ -339,185 +320,19 @@ void TQorsmailMainForm::ShowReportTask(const TReportMailTask& task)
 
 // --- Configuration commands ------------------------------------------------------------------------------------
 
-bool TQorsmailMainForm::refusedByEditRule()
-{
-    if (m_engine.EditAllowed()) {
-        return false;
-    }
-    MessageBoxes::information(this, GetLangText(LangText::QorsmailMain_Str::Str22));
-    return true;
-}
-
 TMailDialogs& TQorsmailMainForm::dialogs()
 {
-    if (!m_dialogs) {
-        m_dialogs = std::make_unique<TMailDialogs>(m_engine.tables(), this);
-    }
-    return *m_dialogs;
+    return m_commands->dialogs();
 }
 
-void TQorsmailMainForm::EditMail1Click()
+void TQorsmailMainForm::showConfigState()
 {
-    QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = selectedTaskRoot();
-    if (!root || refusedByEditRule()) {
-        return;
+    setWindowTitle(m_commands->isModified() ? QLatin1Char('*') + m_title : m_title);
+    const QString hint = m_commands->startHint();
+    m_ui->Label14->setText(hint.isEmpty() ? m_hint : hint);
+    if (m_tray && m_statusDisplay) {
+        m_tray->setToolTip(windowTitle() + QLatin1Char('\n') + m_statusDisplay->summaryText());
     }
-    TMailTables& tables = m_engine.tables();
-    const int i = root->indexOfChild(node);
-    if (root == m_eventRoot && i < tables.EventTaskCount()) {
-        TEventmailPropertyDlg& dlg = dialogs().eventDialog();
-        const int k = editInDialog(tables.EventTasks, dlg, i);
-        if (k >= 0) {
-            // A new identity: a send of the old record still underway writes no outcome into this one, and the
-            // old record's mark leaves the mark file.
-            tables.EventTasks.replace(k, dlg.Task);
-            m_engine.notifyTableEdited(TTaskKind::Event);
-            ShowEventTask(dlg.Task);
-            m_eventRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
-        }
-    } else if (root == m_reportRoot && i < tables.ReportTaskCount()) {
-        TReportmailPropertyDlg& dlg = dialogs().reportDialog();
-        const int k = editInDialog(tables.ReportTasks, dlg, i);
-        if (k >= 0) {
-            tables.ReportTasks.replace(k, dlg.Task);
-            m_engine.notifyTableEdited(TTaskKind::Report);
-            ShowReportTask(dlg.Task);
-            m_reportRoot->child(k)->setText(0, Gbk::fieldText(dlg.Task.Title));
-        }
-    }
-}
-
-void TQorsmailMainForm::AddMail1Click()
-{
-    QTreeWidgetItem* node = selectedNode();
-    if (!node || node->parent()) {
-        return;
-    }
-    if (refusedByEditRule()) {
-        return;
-    }
-    if (node == m_eventRoot) {
-        addEventTask();
-    } else if (node == m_reportRoot) {
-        addReportTask();
-    }
-}
-
-void TQorsmailMainForm::AddEventMail1Click()
-{
-    if (!refusedByEditRule()) {
-        addEventTask();
-    }
-}
-
-void TQorsmailMainForm::AddReportMail1Click()
-{
-    if (!refusedByEditRule()) {
-        addReportTask();
-    }
-}
-
-void TQorsmailMainForm::addEventTask()
-{
-    TEventmailPropertyDlg& dlg = dialogs().eventDialog();
-    dlg.LoadDefaults();
-    dlg.Editable = 1;
-    if (MessageBoxes::execDialog(dlg) == QDialog::Rejected) {
-        return;
-    }
-    m_engine.tables().EventTasks.append(dlg.Task); // with a zeroed state
-    m_engine.notifyTableEdited(TTaskKind::Event);
-    QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
-    m_eventRoot->addChild(node);
-    m_eventRoot->setExpanded(true);
-    m_ui->SetupTree->setCurrentItem(node); // the selection change shows its panel
-}
-
-void TQorsmailMainForm::addReportTask()
-{
-    TReportmailPropertyDlg& dlg = dialogs().reportDialog();
-    dlg.LoadDefaults();
-    dlg.Editable = 1;
-    if (MessageBoxes::execDialog(dlg) == QDialog::Rejected) {
-        return;
-    }
-    m_engine.tables().ReportTasks.append(dlg.Task);
-    m_engine.notifyTableEdited(TTaskKind::Report);
-    QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
-    m_reportRoot->addChild(node);
-    m_reportRoot->setExpanded(true);
-    m_ui->SetupTree->setCurrentItem(node);
-}
-
-void TQorsmailMainForm::SetSMTP1Click()
-{
-    if (refusedByEditRule()) {
-        return;
-    }
-    TMailTables& tables = m_engine.tables();
-    TSmtpDlg& dlg = dialogs().smtpDialog();
-    dlg.Settings = tables.SmtpSettings;
-    dlg.Editable = true;
-    if (MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified) {
-        tables.SmtpSettings = dlg.Settings;
-        m_engine.ApplySmtpSettings();
-    }
-}
-
-void TQorsmailMainForm::EditAddr1Click()
-{
-    // Not under the edit rule: the address book only helps to fill recipients in; sending never reads it.
-    TAddressBookForm& dlg = dialogs().addressBook();
-    dlg.Editable = true;
-    MessageBoxes::execDialog(dlg);
-}
-
-void TQorsmailMainForm::DelMail1Click()
-{
-    QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = selectedTaskRoot();
-    if (!root || refusedByEditRule()) {
-        return;
-    }
-    TMailTables& tables = m_engine.tables();
-    const bool event = root == m_eventRoot;
-    const int i = root->indexOfChild(node);
-    if (i < 0 || i >= (event ? tables.EventTaskCount() : tables.ReportTaskCount())) {
-        return;
-    }
-    const uint64_t serial = event ? tables.EventTasks.serial(i) : tables.ReportTasks.serial(i);
-    const QString question = GetLangText(LangText::QorsmailMain_Str::Str23) + node->text(0) + QLatin1Char('?');
-    if (!MessageBoxes::askYesNo(this, question)) {
-        return;
-    }
-    // Timers ran while the question was open: the task is looked up again by its identity, not its old index.
-    const int k = event ? tables.EventTasks.indexOfSerial(serial) : tables.ReportTasks.indexOfSerial(serial);
-    if (k < 0) {
-        return;
-    }
-    if (event) {
-        tables.EventTasks.remove(k);
-    } else {
-        tables.ReportTasks.remove(k);
-    }
-    // The later tasks moved down one place: their marks (and the mark file) follow.
-    m_engine.notifyTableEdited(event ? TTaskKind::Event : TTaskKind::Report);
-    // The tree moves its current node to a neighbour (or the root) while the node is still there, so the
-    // panel is shown again once the tree and the table agree.
-    delete root->child(k);
-    if (QTreeWidgetItem* current = m_ui->SetupTree->currentItem()) {
-        current->setSelected(true);
-        SetupTreeChange(current);
-    }
-}
-
-void TQorsmailMainForm::ExportConfig1Click()
-{
-    if (refusedByEditRule()) {
-        return;
-    }
-    ExportConfiguration(this, m_engine, m_exportPath);
 }
 
 // --- Log panel -------------------------------------------------------------------------------------------------
@@ -545,29 +360,6 @@ void TQorsmailMainForm::showLogLines()
     QTextCursor cursor(memo->document()->firstBlock());
     cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     memo->setTextCursor(cursor);
-}
-
-void TQorsmailMainForm::SendTestMail1Click()
-{
-    QTreeWidgetItem* node = selectedNode();
-    QTreeWidgetItem* root = selectedTaskRoot();
-    // While sending runs the station is locked: a test must not become a way to flood recipients.
-    if (!root || refusedByEditRule()) {
-        return;
-    }
-    const TTaskKind kind = root == m_eventRoot ? TTaskKind::Event : TTaskKind::Report;
-    const QString title = node->text(0);
-    // The exchange keeps the window working; its outcome goes to the log panel.
-    switch (m_engine.SendTestMail(kind, root->indexOfChild(node))) {
-    case TQorsmailMain::TTestMailResult::NoReportFile:
-        MessageBoxes::information(this, GetLangText(LangText::TestMail_Str::Str6).arg(title));
-        break;
-    case TQorsmailMain::TTestMailResult::Busy:
-        MessageBoxes::information(this, GetLangText(LangText::TestMail_Str::Str7).arg(title));
-        break;
-    default:
-        break;
-    }
 }
 
 // --- Tray icon -------------------------------------------------------------------------------------------------
@@ -649,6 +441,9 @@ void TQorsmailMainForm::Exit1Click()
 
 void TQorsmailMainForm::closeWithoutQuestion()
 {
+    if (!m_closeAccepted) {
+        m_commands->noteStopWithoutQuestion();
+    }
     m_closeAccepted = true;
     close();
 }
@@ -675,7 +470,8 @@ void TQorsmailMainForm::closeEvent(QCloseEvent* event)
             return;
         }
         m_inCloseQuery = true;
-        const bool accepted = FormCloseQuery();
+        // Unsaved changes are asked about only once the exit itself is allowed.
+        const bool accepted = FormCloseQuery() && m_commands->confirmExit();
         m_inCloseQuery = false;
         if (!accepted) {
             event->ignore();

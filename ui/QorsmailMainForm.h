@@ -1,8 +1,8 @@
 #pragma once
 
 // The station's main window: the setup tree of the loaded tasks, the detail panels, the log panel, the tray icon,
-// the exit rights check, the configuration commands and the stop/restore sending commands. The engine does the
-// work; the window shows it. The dialogs the commands open live in TMailDialogs.
+// the exit rights check and the stop/restore sending commands. The engine does the work; the window shows it. The
+// configuration commands live in TConfigCommands, which the window wires to its menus.
 
 #include "CheckUsrgate.h"
 #include "QorsmailDef.h"
@@ -15,6 +15,7 @@
 class QLabel;
 class QSystemTrayIcon;
 class TTaskStatusDisplay;
+class TConfigCommands;
 class TMailDialogs;
 class QTreeWidgetItem;
 class TQorsmailMain;
@@ -54,19 +55,8 @@ public:
     void ShowEventTask(const TEventMailTask& task);
     void ShowReportTask(const TReportMailTask& task);
 
-    // Configuration commands. Those that change the tables or the SMTP settings refuse with one message while
-    // EditAllowed is 0; those that need a kind of node do nothing when the selection does not fit.
-    void EditMail1Click();
-    void AddMail1Click();
-    void AddEventMail1Click();
-    void AddReportMail1Click();
-    void DelMail1Click();
-    void SetSMTP1Click();
-    void EditAddr1Click();
-    // Writes tables, address book and SMTP settings as the configuration tool's JSON to a file the user picks.
-    void ExportConfig1Click();
-    // Sends the selected task's mail now as a test (the edit rule applies); the task's state is left alone.
-    void SendTestMail1Click();
+    // The configuration commands (add, edit, delete, SMTP, address book, test mail, export, save).
+    TConfigCommands& commands() { return *m_commands; }
 
     // Commands.
     void StopSend1Click();
@@ -111,14 +101,9 @@ private:
     void setupCommands();
     void setupTaskStatus();
     void showStatusSummary(const QString& summary);
-    // The edit rule: true (after the one message) when the tables may not be changed now.
-    bool refusedByEditRule();
+    // The title ("*" first while there are unsaved changes) and the hint follow the configuration.
+    void showConfigState();
     void showPanel(QWidget* panel);
-    void addEventTask();
-    void addReportTask();
-    QTreeWidgetItem* selectedNode() const;
-    // The root of the selected task node; null when the selection is no task (a root, a deeper node, nothing).
-    QTreeWidgetItem* selectedTaskRoot() const;
     void addLogLine(const QString& panelLine);
     void appendLogLine(const QString& line);
     void showLogLines();
@@ -128,7 +113,7 @@ private:
     TQorsmailMain& m_engine;
     TMainFormOptions m_options;
     std::unique_ptr<TWaitDialog> m_waitDialog;
-    std::unique_ptr<TMailDialogs> m_dialogs;
+    TConfigCommands* m_commands = nullptr;
 
     QSystemTrayIcon* m_tray = nullptr;
     TTaskStatusDisplay* m_statusDisplay = nullptr;
@@ -137,7 +122,8 @@ private:
     QTreeWidgetItem* m_reportRoot = nullptr;
     QIcon m_taskImage;
     QStringList m_logLines; // newest first
-    QString m_exportPath; // the export's last file
+    QString m_title; // as translated, without the "*"
+    QString m_hint; // the right-hand panel's hint, as translated
     bool m_closeAccepted = false;
     bool m_inCloseQuery = false;
     bool m_stopRunning = false;

@@ -3,6 +3,7 @@
 // The main window on a temporary working directory with a task file of given records, the scripted event-log
 // library and a fake SMTP session; message boxes are recorded and answered.
 
+#include "ConfigCommands.h"
 #include "FakeLogLibrary.h"
 #include "FakeSmtpSession.h"
 #include "GbkCodec.h"

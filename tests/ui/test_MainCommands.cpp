@@ -69,14 +69,18 @@ TEST_F(MainCommands, EditRuleAndSelectionDecideBeforeAnyDialogOpens)
             [&] { emit tree().itemDoubleClicked(node(0, 0), 0); },
             {langText(Str22)},
             {}},
-        {"edit a report", node(1, 0), [&] { m_form->EditMail1Click(); }, {langText(Str22)}, {}},
-        {"edit on a root", root(0), [&] { m_form->EditMail1Click(); }, {}, {}},
-        {"add on a task", node(0, 0), [&] { m_form->AddMail1Click(); }, {}, {}},
-        {"add on a root", root(1), [&] { m_form->AddMail1Click(); }, {langText(Str22)}, {}},
-        {"add event mail", node(1, 0), [&] { m_form->AddEventMail1Click(); }, {langText(Str22)}, {}},
-        {"add report mail", root(0), [&] { m_form->AddReportMail1Click(); }, {langText(Str22)}, {}},
-        {"SMTP settings", root(0), [&] { m_form->SetSMTP1Click(); }, {langText(Str22)}, {}},
-        {"address book opens regardless", root(0), [&] { m_form->EditAddr1Click(); }, {}, {U("TAddressBookForm")}},
+        {"edit a report", node(1, 0), [&] { m_form->commands().EditMail1Click(); }, {langText(Str22)}, {}},
+        {"edit on a root", root(0), [&] { m_form->commands().EditMail1Click(); }, {}, {}},
+        {"add on a task", node(0, 0), [&] { m_form->commands().AddMail1Click(); }, {}, {}},
+        {"add on a root", root(1), [&] { m_form->commands().AddMail1Click(); }, {langText(Str22)}, {}},
+        {"add event mail", node(1, 0), [&] { m_form->commands().AddEventMail1Click(); }, {langText(Str22)}, {}},
+        {"add report mail", root(0), [&] { m_form->commands().AddReportMail1Click(); }, {langText(Str22)}, {}},
+        {"SMTP settings", root(0), [&] { m_form->commands().SetSMTP1Click(); }, {langText(Str22)}, {}},
+        {"address book opens regardless",
+            root(0),
+            [&] { m_form->commands().EditAddr1Click(); },
+            {},
+            {U("TAddressBookForm")}},
     };
     for (const Case& c : cases) {
         TMessageRecorder messages;
@@ -142,7 +146,7 @@ TEST_F(MainCommands, AnAcceptedEditResetsTheStateOnlyWhenSomethingChanged)
         TDialogRecorder dialogs;
         dialogs.then(c.step);
         select(c.item);
-        m_form->EditMail1Click();
+        m_form->commands().EditMail1Click();
         const bool report = c.item->parent() == root(1);
         const QString title = report ? Gbk::fieldText(m_tables.ReportTasks.task(0).Title)
                                      : Gbk::fieldText(m_tables.EventTasks.task(1).Title);
@@ -173,14 +177,14 @@ TEST_F(MainCommands, TheMarkFileFollowsEditsAndAdditionsMadeInTheWindow)
     {
         TDialogRecorder dialogs;
         dialogs.then([](QDialog& d) { return retitle(d, U("新")); });
-        m_form->AddEventMail1Click();
+        m_form->commands().AddEventMail1Click();
     }
     EXPECT_EQ(entriesOnDisk(), 1) << "an added task leaves the other marks alone";
     {
         TDialogRecorder dialogs;
         dialogs.then([](QDialog& d) { return retitle(d, U("乙二")); });
         select(node(0, 1));
-        m_form->EditMail1Click();
+        m_form->commands().EditMail1Click();
     }
     EXPECT_EQ(entriesOnDisk(), 0) << "a changed task's mark must not be resumed after a restart";
 }
@@ -199,10 +203,18 @@ TEST_F(MainCommands, AddedTasksAreAppendedIdleAndSelected)
         QString title;
     };
     const Case cases[] = {
-        {"add on the event root", root(0), [&] { m_form->AddMail1Click(); }, 0, U("新事件")},
-        {"add on the report root", root(1), [&] { m_form->AddMail1Click(); }, 1, U("新报表")},
-        {"add event mail on a report task", nullptr, [&] { m_form->AddEventMail1Click(); }, 0, U("又一事件")},
-        {"add report mail on an event task", nullptr, [&] { m_form->AddReportMail1Click(); }, 1, U("又一报表")},
+        {"add on the event root", root(0), [&] { m_form->commands().AddMail1Click(); }, 0, U("新事件")},
+        {"add on the report root", root(1), [&] { m_form->commands().AddMail1Click(); }, 1, U("新报表")},
+        {"add event mail on a report task",
+            nullptr,
+            [&] { m_form->commands().AddEventMail1Click(); },
+            0,
+            U("又一事件")},
+        {"add report mail on an event task",
+            nullptr,
+            [&] { m_form->commands().AddReportMail1Click(); },
+            1,
+            U("又一报表")},
     };
     for (const Case& c : cases) {
         TDialogRecorder dialogs;
@@ -229,7 +241,7 @@ TEST_F(MainCommands, AddedTasksAreAppendedIdleAndSelected)
 
     // A cancelled add changes nothing.
     TDialogRecorder dialogs;
-    m_form->AddEventMail1Click();
+    m_form->commands().AddEventMail1Click();
     EXPECT_EQ(m_tables.EventTaskCount(), 2);
 }
 
@@ -247,7 +259,7 @@ TEST_F(MainCommands, AcceptedSmtpChangesReachTheSession)
             dlg.Modified = true;
             return static_cast<int>(QDialog::Accepted);
         });
-        m_form->SetSMTP1Click();
+        m_form->commands().SetSMTP1Click();
     }
     EXPECT_EQ(Gbk::fieldText(m_tables.SmtpSettings.smtpaddr), QStringLiteral("mail.example.cn"));
     EXPECT_EQ(m_smtp->configureCalls, before + 1);
@@ -260,7 +272,7 @@ TEST_F(MainCommands, AcceptedSmtpChangesReachTheSession)
             dlg.Modified = true;
             return static_cast<int>(QDialog::Rejected);
         });
-        m_form->SetSMTP1Click();
+        m_form->commands().SetSMTP1Click();
     }
     EXPECT_EQ(Gbk::fieldText(m_tables.SmtpSettings.smtpaddr), QStringLiteral("mail.example.cn"));
     EXPECT_EQ(m_smtp->configureCalls, before + 1);
@@ -284,12 +296,12 @@ TEST_F(MainCommands, AddingAndEditingDuringASendKeepTheLoopOnTheRightTasks)
             for (int k = 0; k < 40; ++k) {
                 TDialogRecorder dialogs;
                 dialogs.then([k](QDialog& d) { return retitle(d, QStringLiteral("新%1").arg(k)); });
-                m_form->AddEventMail1Click();
+                m_form->commands().AddEventMail1Click();
             }
             TDialogRecorder dialogs;
             dialogs.then([](QDialog& d) { return retitle(d, U("甲二")); });
             select(node(0, 0));
-            m_form->EditMail1Click();
+            m_form->commands().EditMail1Click();
         }
         m_smtp->release();
     };

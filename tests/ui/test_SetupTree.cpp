@@ -175,7 +175,7 @@ TEST_F(SetupTree, DeletingTheSecondOfThreeKeepsTheOthersWithTheirStates)
     select(node(0, 1));
 
     m_messages.answer(QMessageBox::No);
-    m_form->DelMail1Click();
+    m_form->commands().DelMail1Click();
     ASSERT_EQ(m_messages.requests().size(), 1u);
     EXPECT_EQ(m_messages.requests()[0].text, langText(Str23) + U("乙?"));
     EXPECT_EQ(m_messages.requests()[0].buttons, QMessageBox::Yes | QMessageBox::No);
@@ -183,7 +183,7 @@ TEST_F(SetupTree, DeletingTheSecondOfThreeKeepsTheOthersWithTheirStates)
     EXPECT_EQ(m_tables.EventTaskCount(), 3);
 
     m_messages.answer(QMessageBox::Yes);
-    m_form->DelMail1Click();
+    m_form->commands().DelMail1Click();
     ASSERT_EQ(m_tables.EventTaskCount(), 2);
     EXPECT_EQ(Gbk::fieldText(m_tables.EventTasks.task(0).Title), U("甲"));
     EXPECT_EQ(Gbk::fieldText(m_tables.EventTasks.task(1).Title), U("丙"));
@@ -201,7 +201,7 @@ TEST_F(SetupTree, DeletingTheSecondOfThreeKeepsTheOthersWithTheirStates)
     // The last report task: the selection falls back to its root and the hint shows.
     select(node(1, 0));
     m_messages.answer(QMessageBox::Yes);
-    m_form->DelMail1Click();
+    m_form->commands().DelMail1Click();
     EXPECT_EQ(m_tables.ReportTaskCount(), 0);
     EXPECT_EQ(root(1)->childCount(), 0);
     EXPECT_EQ(shownPanels(), QStringList{U("hint")});
@@ -222,10 +222,18 @@ TEST_F(SetupTree, EditRuleAndSelectionDecideBeforeAnythingHappens)
         QStringList messages;
     };
     const Case cases[] = {
-        {"delete while sending runs", node(0, 0), false, [&] { m_form->DelMail1Click(); }, {langText(Str22)}},
-        {"delete on a root", root(0), false, [&] { m_form->DelMail1Click(); }, {}},
-        {"delete on a root, editing allowed", root(0), true, [&] { m_form->DelMail1Click(); }, {}},
-        {"export while sending runs", root(0), false, [&] { m_form->ExportConfig1Click(); }, {langText(Str22)}},
+        {"delete while sending runs",
+            node(0, 0),
+            false,
+            [&] { m_form->commands().DelMail1Click(); },
+            {langText(Str22)}},
+        {"delete on a root", root(0), false, [&] { m_form->commands().DelMail1Click(); }, {}},
+        {"delete on a root, editing allowed", root(0), true, [&] { m_form->commands().DelMail1Click(); }, {}},
+        {"export while sending runs",
+            root(0),
+            false,
+            [&] { m_form->commands().ExportConfig1Click(); },
+            {langText(Str22)}},
     };
     for (const Case& c : cases) {
         TMessageRecorder messages;
@@ -288,7 +296,7 @@ TEST_F(SetupTree, DeletingTheTaskBeingSentLeavesTheSendLoopSound)
             for (int k = 0; k < 2; ++k) {
                 select(node(0, 0));
                 m_messages.answer(QMessageBox::Yes);
-                m_form->DelMail1Click();
+                m_form->commands().DelMail1Click();
             }
         }
         m_smtp->release();
@@ -349,7 +357,7 @@ TEST_F(SetupTree, ExportWritesTheToolsJsonAndRefusesTheStationsOwnFiles)
         TSaveFileRecorder files;
         files.answer(c.picked);
         const int linesBefore = static_cast<int>(m_form->logLines().size());
-        m_form->ExportConfig1Click();
+        m_form->commands().ExportConfig1Click();
         ASSERT_EQ(files.requests().size(), 1u) << c.name;
         if (c.message.isEmpty()) {
             EXPECT_TRUE(messages.texts().isEmpty()) << c.name;
@@ -384,7 +392,7 @@ TEST_F(SetupTree, ExportWritesTheToolsJsonAndRefusesTheStationsOwnFiles)
     EXPECT_EQ(Gbk::fieldText(m_tables.SmtpSettings.Password), U("geheim"));
     // The chooser opens at the last file the next time.
     TSaveFileRecorder files;
-    m_form->ExportConfig1Click();
+    m_form->commands().ExportConfig1Click();
     ASSERT_EQ(files.requests().size(), 1u);
     EXPECT_EQ(files.requests()[0].directory, json);
 }

@@ -141,7 +141,7 @@ TEST_F(TaskStatusWindow, TheTestCommandWhileSendingRunsShowsOnlyTheEditRule)
     createRealForm();
     m_engine->setEditAllowed(false);
     select(node(0, 0));
-    m_form->SendTestMail1Click();
+    m_form->commands().SendTestMail1Click();
     EXPECT_EQ(m_messages.texts(), QStringList{langText(LangText::QorsmailMain_Str::Str22)});
     EXPECT_FALSE(m_server.waitForMails(1, 300));
 }
