@@ -1,5 +1,6 @@
 #include "EventMailProperty.h"
 
+#include "FieldInput.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "GbkLimitValidator.h"
@@ -34,7 +35,7 @@ TEventmailPropertyDlg::TEventmailPropertyDlg(const TMailTables& tables, TSelEmai
 {
     m_ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    m_ui->TitleEdit->setMaxLength(TitleLimit);
+    FieldInput::LimitToTitle(m_ui->TitleEdit, TitleLimit);
     m_ui->KeywordEdit->setValidator(new TGbkLimitValidator(KeywordLimit, m_ui->KeywordEdit));
     m_popupMenu = new QMenu(this);
     m_popupMenu->setObjectName(QStringLiteral("PopupMenu1"));
@@ -140,7 +141,8 @@ bool TEventmailPropertyDlg::validateAndStore()
     }
     Gbk::storeField(Task.Title, title);
 
-    Task.WaitSec = m_ui->WaitSecEdit->value();
+    // A cleared field reads as 0, as in the SMTP dialog, not as the value it showed before.
+    Task.WaitSec = FieldInput::SpinNumber(m_ui->WaitSecEdit);
 
     Task.ReceiverCount =
         ParseRecipients(m_tables, Task.Receivers, MaxReceivers, TaskEdit::MemoLines(m_ui->ReceiverMemo->toPlainText()));

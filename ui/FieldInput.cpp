@@ -1,9 +1,12 @@
 #include "FieldInput.h"
 
+#include "GbkLimitValidator.h"
 #include "GbkText.h"
 
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QValidator>
+#include <algorithm>
 
 namespace FieldInput {
 
@@ -56,6 +59,21 @@ void LimitToField(QLineEdit* edit)
     // Every character takes at least one byte: the length cap keeps the validator's work small.
     edit->setMaxLength(FieldBytes);
     edit->setValidator(new TGbkLengthValidator(edit));
+}
+
+void LimitToTitle(QLineEdit* edit, int maxChars)
+{
+    edit->setMaxLength(maxChars);
+    edit->setValidator(new TGbkLimitValidator(TitleBytes, edit));
+}
+
+int SpinNumber(QSpinBox* box)
+{
+    bool ok = false;
+    const int typed = box->cleanText().trimmed().toInt(&ok);
+    const int number = ok ? std::clamp(typed, box->minimum(), box->maximum()) : box->minimum();
+    box->setValue(number);
+    return number;
 }
 
 } // namespace FieldInput

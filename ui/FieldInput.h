@@ -7,6 +7,7 @@
 #include <QString>
 
 class QLineEdit;
+class QSpinBox;
 
 namespace FieldInput {
 
@@ -27,5 +28,15 @@ QString UpperAscii(const QString& text);
 
 // Limits an edit to what a 40-byte field holds: typing or pasting past 39 GBK bytes is refused.
 void LimitToField(QLineEdit* edit);
+
+// Bytes a 128-byte title field holds besides its NUL.
+constexpr int TitleBytes = 127;
+// Limits a title edit to maxChars characters and to what the title field holds: an input that would take more
+// than 127 bytes (a character of GB18030 takes up to four) is refused, so a stored title is never cut.
+void LimitToTitle(QLineEdit* edit, int maxChars);
+
+// A spin box's number: text that is no number (a cleared field) reads as the minimum, a number outside the
+// range as the nearest bound; the box then shows what was read.
+int SpinNumber(QSpinBox* box);
 
 } // namespace FieldInput

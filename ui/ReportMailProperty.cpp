@@ -1,6 +1,7 @@
 #include "ReportMailProperty.h"
 
 #include "Ch_file.h"
+#include "FieldInput.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
@@ -12,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
@@ -26,8 +28,13 @@ TReportmailPropertyDlg::TReportmailPropertyDlg(
 {
     m_ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    m_ui->TitleEdit->setMaxLength(TitleLimit);
+    FieldInput::LimitToTitle(m_ui->TitleEdit, TitleLimit);
     TranslateForm(this);
+    // The inner groups are named by their own titles, so a screen reader tells the start-time fields from the
+    // interval fields (otherwise both are reached under the outer group's name).
+    for (QGroupBox* group : {m_ui->TimeGroup, m_ui->IntervalGroup}) {
+        group->setAccessibleName(group->title());
+    }
     setFixedSize(sizeHint().expandedTo(size()));
 
     connect(m_ui->OkBtn, &QPushButton::clicked, this, &TReportmailPropertyDlg::OkBtnClick);

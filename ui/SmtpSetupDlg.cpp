@@ -43,17 +43,6 @@ void storeText(char (&field)[N], const QString& text)
     }
 }
 
-// A spin box's number: text that is no number reads as the minimum, a number outside the range as the nearest
-// bound; the box then shows what was read.
-int spinNumber(QSpinBox* box)
-{
-    bool ok = false;
-    const int typed = box->cleanText().trimmed().toInt(&ok);
-    const int number = ok ? std::clamp(typed, box->minimum(), box->maximum()) : box->minimum();
-    box->setValue(number);
-    return number;
-}
-
 // Puts the trimmed text back into the edit (only when trimming changed it) and returns it.
 QString trimEdit(QLineEdit* edit)
 {
@@ -184,8 +173,8 @@ bool TSmtpDlg::checkAndStore()
     // Stored also when no login is asked for, so ticking the box later brings them back.
     storeText(Settings.Username, user);
     storeText(Settings.Password, password);
-    Settings.WaitSeconds = spinNumber(m_ui->WaitSecEdit);
-    Settings.MaxSendTries = spinNumber(m_ui->RepeattimesEdit);
+    Settings.WaitSeconds = FieldInput::SpinNumber(m_ui->WaitSecEdit);
+    Settings.MaxSendTries = FieldInput::SpinNumber(m_ui->RepeattimesEdit);
     return true;
 }
 
