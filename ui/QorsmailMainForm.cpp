@@ -87,6 +87,11 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     m_ui->LogMemo->setFont(logFont);
     m_ui->Splitter2->setSizes({217, 797 - 217});
     m_ui->Splitter1->setSizes({300, 157});
+    m_startHint = new QLabel(m_ui->Panel1);
+    m_startHint->setObjectName(QStringLiteral("StartHintLabel"));
+    m_startHint->setWordWrap(true);
+    m_startHint->setAlignment(Qt::AlignCenter);
+    m_ui->Panel1Layout->addWidget(m_startHint);
 
     setupCommands();
     connect(m_ui->StopSend1, &QAction::triggered, this, &TQorsmailMainForm::StopSend1Click);
@@ -116,7 +121,6 @@ void TQorsmailMainForm::FormCreate()
 {
     TranslateForm(this);
     m_title = windowTitle();
-    m_hint = m_ui->Label14->text();
     // Computer name, ring position, event buffer, WorkDir, task and settings files, debug log and its start line.
     m_engine.CreateEngine();
     if (m_options.trayIcon) {
@@ -328,8 +332,10 @@ TMailDialogs& TQorsmailMainForm::dialogs()
 void TQorsmailMainForm::showConfigState()
 {
     setWindowTitle(m_commands->isModified() ? QLatin1Char('*') + m_title : m_title);
+    // Below the designed hint, while there is no task: how to begin.
     const QString hint = m_commands->startHint();
-    m_ui->Label14->setText(hint.isEmpty() ? m_hint : hint);
+    m_startHint->setText(hint);
+    m_startHint->setVisible(!hint.isEmpty());
     if (m_tray && m_statusDisplay) {
         m_tray->setToolTip(windowTitle() + QLatin1Char('\n') + m_statusDisplay->summaryText());
     }

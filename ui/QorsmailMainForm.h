@@ -118,12 +118,12 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     TTaskStatusDisplay* m_statusDisplay = nullptr;
     QLabel* m_statusSummary = nullptr;
+    QLabel* m_startHint = nullptr; // how to begin, while there is no task
     QTreeWidgetItem* m_eventRoot = nullptr;
     QTreeWidgetItem* m_reportRoot = nullptr;
     QIcon m_taskImage;
     QStringList m_logLines; // newest first
     QString m_title; // as translated, without the "*"
-    QString m_hint; // the right-hand panel's hint, as translated
     bool m_closeAccepted = false;
     bool m_inCloseQuery = false;
     bool m_stopRunning = false;

@@ -162,7 +162,9 @@ TEST_F(MainForm, WithoutTasksTheRootsAreEmptyAndEditingIsAllowed)
     EXPECT_EQ(tree()->topLevelItem(0)->childCount(), 0);
     EXPECT_EQ(tree()->topLevelItem(1)->childCount(), 0);
     EXPECT_TRUE(m_engine->EditAllowed());
-    EXPECT_TRUE(logMemo()->toPlainText().isEmpty());
+    // The one line says where the task file was looked for.
+    ASSERT_EQ(m_form->logLines().size(), 1);
+    EXPECT_TRUE(m_form->logLines().first().contains(m_workDir + QStringLiteral("CfgCache/qorsmail.cfg")));
 }
 
 TEST_F(MainForm, LogPanelAsksForSongtiWithAnInstalledCjkFallback)
