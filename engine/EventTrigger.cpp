@@ -267,6 +267,10 @@ TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log
     uint32_t generation = 0;
     check.Status = log.GetRingStatus(generation);
     const bool gone = check.Status == TRingStatus::Missing || check.Status == TRingStatus::Damaged;
+    // The first ring seen is the one the trigger started on.
+    if (state.RingGeneration == 0) {
+        state.RingGeneration = generation;
+    }
     check.NewRing = generation != state.RingGeneration;
     if (!gone && !check.NewRing) {
         return check;
