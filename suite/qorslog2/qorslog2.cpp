@@ -21,10 +21,12 @@ struct LibraryState
     int32_t ringStatus = QORSLOG_RING_OK;
 };
 
+// Never destroyed: exit handlers of the program (the station's calls ExitLogLibrary) may run after the
+// library's own static objects are gone, and must still find the state.
 LibraryState& state()
 {
-    static LibraryState s;
-    return s;
+    static LibraryState* s = new LibraryState;
+    return *s;
 }
 
 // Bytes of a GBK text that fit in `limit` without splitting a character: a lead byte 0x81..0xFE takes two
