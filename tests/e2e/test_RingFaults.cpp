@@ -33,9 +33,9 @@ struct TRingStation
     SmtpTest::SmtpTestServer server;
     TStation station{dir.path()};
 
-    bool start(int waitSeconds = 60)
+    bool start()
     {
-        if (dir.initResult() != 0 || !server.start() || !files.write(dir.path(), server.port(), waitSeconds)) {
+        if (dir.initResult() != 0 || !server.start() || !files.write(dir.path(), server.port())) {
             return false;
         }
         station.start();
@@ -55,16 +55,8 @@ struct TRingStation
     QStringList mailLines(int k) const
     {
         const QJsonArray texts = SmtpTest::checkMail(server.mails().value(k))[QStringLiteral("texts")].toArray();
-        if (texts.isEmpty()) {
-            return {};
-        }
-        QStringList lines =
-            Gbk::decode(QByteArray::fromBase64(texts[0].toObject()[QStringLiteral("bytes_b64")].toString().toLatin1()))
-                .split(QStringLiteral("\r\n"));
-        if (!lines.isEmpty() && lines.last().isEmpty()) {
-            lines.removeLast();
-        }
-        return lines;
+        const QString b64 = texts.isEmpty() ? QString() : texts[0].toObject()[QStringLiteral("bytes_b64")].toString();
+        return Gbk::decode(QByteArray::fromBase64(b64.toLatin1())).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     }
     // An event posted by qorslog, a process of its own as every writer of the suite.
     bool post(const QString& what) { return postEvent(dir.path(), 3, 1, what); }
@@ -121,9 +113,8 @@ TEST(RingFaults, ARingDeletedAndMadeAnewIsReadFromItsFirstSlot)
     EXPECT_EQ(st.station.terminate(), 0);
 }
 
-// The ring cut to nothing: the station lives on, the mail already due says its events are gone, and a sound ring
-// made afterwards is read again.
-TEST(RingFaults, ARingCutToNothingIsLeftAloneUntilASoundOneIsThere)
+// The ring cut to nothing: the station lives on and the mail already due says its events are gone.
+TEST(RingFaults, ARingCutToNothingIsLeftAloneAndTheDueMailSaysItsEventsAreGone)
 {
     TRingStation st;
     st.files.addEventTask(QStringLiteral("事故报告"), 8, QStringLiteral("差动保护"));
@@ -137,13 +128,6 @@ TEST(RingFaults, ARingCutToNothingIsLeftAloneUntilASoundOneIsThere)
     ASSERT_TRUE(st.server.waitForMails(1, 15000)) << st.station.output().toStdString();
     EXPECT_EQ(st.mailLines(0), QStringList{text(LangText::RingWatch_Str::Str5).arg(1)});
     EXPECT_EQ(st.lines(LangText::RingWatch_Str::Str2), 1);
-
-    ASSERT_TRUE(QFile::remove(st.ring()));
-    ASSERT_TRUE(st.post(QStringLiteral("2号主变差动保护动作")));
-    ASSERT_TRUE(st.waitForLine(LangText::RingWatch_Str::Str3)) << readDebugLog(st.dir.path()).toStdString();
-    ASSERT_TRUE(st.server.waitForMails(2, 20000)) << st.station.output().toStdString();
-    ASSERT_EQ(st.mailLines(1).size(), 1);
-    EXPECT_TRUE(st.mailLines(1)[0].endsWith(QStringLiteral("  2号主变差动保护动作")));
     EXPECT_EQ(st.station.terminate(), 0);
 }
 
@@ -185,28 +169,27 @@ TEST(RingFaults, AWriterStoppedWhileItHoldsTheRingStopsNeitherSendingNorReadingA
 // match is one turn further (5000), as a batch that wraps gives it.
 TEST(RingFaults, AResumedMarkListsItsOwnEventsOrSaysTheyWereOverwritten)
 {
+    auto post = [](const QString& what) { return PostEvent(1, 3, Gbk::encode(what).constData(), nullptr) >= 0; };
     for (const int moreEvents : {4990, 6000}) {
         SCOPED_TRACE(moreEvents);
         TRingStation st;
         st.files.tables.SmtpSettings.MaxSendTries = 5;
         st.files.addEventTask(QStringLiteral("事故报告"), 0, QStringLiteral("差动保护"));
         for (int i = 0; i < 4999; ++i) {
-            ASSERT_GE(PostEvent(1, 3, "filler", nullptr), 0);
+            ASSERT_TRUE(post(QStringLiteral("filler")));
         }
         // No server on the station's port for the first run: every attempt fails.
         ASSERT_TRUE(st.server.start());
-        const int closedPort = st.server.port();
+        ASSERT_TRUE(st.files.write(st.dir.path(), st.server.port(), 8));
         st.server.stop();
-        ASSERT_TRUE(st.files.write(st.dir.path(), closedPort, 8));
-        const QString attemptFailed = QStringLiteral("——事故报告(");
         {
             TStation first(st.dir.path());
             first.start();
             ASSERT_TRUE(first.waitForWindow()) << first.output().toStdString();
-            ASSERT_GE(PostEvent(1, 3, "bus voltage", nullptr), 0); // slot 4999
-            ASSERT_GE(PostEvent(1, 3, Gbk::encode(QStringLiteral("1号主变差动保护动作")).constData(), nullptr), 0);
-            ASSERT_GE(PostEvent(1, 3, Gbk::encode(QStringLiteral("2号开关分闸")).constData(), nullptr), 0);
-            ASSERT_TRUE(waitForDebugLine(st.dir.path(), attemptFailed, 15000)) << first.output().toStdString();
+            for (const char* what : {"bus voltage", "1号主变差动保护动作", "2号开关分闸"}) { // slots 4999, 0, 1
+                ASSERT_TRUE(post(QString::fromUtf8(what)));
+            }
+            ASSERT_TRUE(waitForDebugLine(st.dir.path(), QStringLiteral("——事故报告("), 15000));
             QThread::msleep(300); // the retry count reaches the disk
             ::kill(pid_t(first.pid()), SIGKILL);
             first.waitForExit();
@@ -214,13 +197,11 @@ TEST(RingFaults, AResumedMarkListsItsOwnEventsOrSaysTheyWereOverwritten)
         ASSERT_TRUE(st.server.start());
         ASSERT_TRUE(st.files.write(st.dir.path(), st.server.port(), 8));
         st.station.start();
-        ASSERT_TRUE(st.station.waitForWindow()) << st.station.output().toStdString();
         ASSERT_TRUE(waitForDebugLine(st.dir.path(),
             text(LangText::TaskMarkStore_Str::Str0)
-                .arg(text(LangText::QorsmailMain_Str::Str37), QStringLiteral("事故报告"), QStringLiteral("1"))))
-            << readDebugLog(st.dir.path()).toStdString();
+                .arg(text(LangText::QorsmailMain_Str::Str37), QStringLiteral("事故报告"), QStringLiteral("1"))));
         for (int i = 0; i < moreEvents; ++i) {
-            ASSERT_GE(PostEvent(1, 3, QByteArray("newer ").append(QByteArray::number(i)).constData(), nullptr), 0);
+            ASSERT_TRUE(post(QStringLiteral("newer %1").arg(i)));
         }
         ASSERT_TRUE(st.server.waitForMails(1, 20000)) << st.station.output().toStdString();
         const QStringList lines = st.mailLines(0);
