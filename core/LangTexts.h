@@ -161,6 +161,26 @@ QORSMAIL_TEXT(EventRing_Str, Str0, "事件记录缓冲区溢出，约 %1 条事�
 QORSMAIL_TEXT(EventRing_Str, Str1, "此前还有 %1 条事件已被新事件覆盖，未能列出")
 } // namespace EventRing_Str
 
+// Texts of ours for faults of the ring file itself, each logged once when it begins (and once when it ends);
+// %1 is the ring file's path. Str5 is the first body line of an event mail whose ring is gone.
+namespace RingWatch_Str {
+QORSMAIL_TEXT(
+    RingWatch_Str, Str0, "事件环 %1 被一个写入程序长时间占用（可能已被暂停），暂不读取事件，已到期的邮件照常发送")
+QORSMAIL_TEXT(RingWatch_Str, Str1, "事件环 %1 不存在（已被删除？），暂不读取事件，等待新的事件环")
+QORSMAIL_TEXT(RingWatch_Str, Str2, "事件环 %1 已损坏或被截断，暂不读取事件，等待有效的事件环")
+QORSMAIL_TEXT(RingWatch_Str, Str3, "已打开新的事件环 %1，从其第一个位置开始读取事件")
+QORSMAIL_TEXT(RingWatch_Str, Str4, "事件环 %1 已恢复正常，继续读取事件")
+QORSMAIL_TEXT(RingWatch_Str, Str5, "%1 条事件所在的事件环文件已被删除、截断或替换，未能列出")
+} // namespace RingWatch_Str
+
+// Texts of ours for marks of the last run that no mark of the send loop could be: %1 is the kind of mail
+// (QorsmailMain_Str Str37 or Str38), %2 the task's title.
+namespace MarkRestore_Str {
+QORSMAIL_TEXT(MarkRestore_Str, Str0, "放弃上次运行中未发送完的%1\"%2\"：已尝试 %3 次，已达到允许的 %4 次")
+QORSMAIL_TEXT(MarkRestore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：触发时间 %3 晚于当前时间")
+QORSMAIL_TEXT(MarkRestore_Str, Str2, "另有 %1 个上次运行中未发送完的邮件因任务已不存在、已被修改或状态无效而放弃")
+} // namespace MarkRestore_Str
+
 // Texts of ours for the export of the configuration held in memory.
 namespace ConfigExport_Str {
 QORSMAIL_TEXT(ConfigExport_Str, Str0, "导出配置")

@@ -227,6 +227,9 @@ QByteArray encode(const std::vector<Entry>& entries)
             const QByteArray text = e.first.text.left(256);
             w.value<uint16_t>(static_cast<uint16_t>(text.size()));
             w.bytes(text.constData(), static_cast<size_t>(text.size()));
+            w.value<uint8_t>(e.numbered ? 1 : 0);
+            w.value<uint64_t>(e.numbered ? e.firstNumber : 0);
+            w.value<uint64_t>(e.numbered ? e.endNumber : 0);
         } else {
             w.value(e.reportState);
         }
@@ -265,7 +268,7 @@ std::optional<std::vector<Entry>> decode(const QByteArray& bytes, QString* error
     uint32_t count = 0;
     r.value(version);
     r.value(count);
-    if (version != Version) {
+    if (version < FirstVersion || version > Version) {
         return fail("unknown version");
     }
     if (count > MaxEntries) {
@@ -293,6 +296,16 @@ std::optional<std::vector<Entry>> decode(const QByteArray& bytes, QString* error
             r.value(e.first.time);
             r.value(e.first.msec);
             r.text<uint16_t>(e.first.text, 256);
+            if (version >= 2) {
+                uint8_t numbered = 0;
+                r.value(numbered);
+                r.value(e.firstNumber);
+                r.value(e.endNumber);
+                if (r.ok() && (numbered > 1 || (numbered == 1 && e.endNumber < e.firstNumber))) {
+                    return fail("bad event numbers");
+                }
+                e.numbered = numbered == 1;
+            }
         } else {
             r.value(e.reportState);
         }

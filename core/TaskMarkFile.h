@@ -7,7 +7,10 @@
 // Layout, little-endian: "QORMARKS", u32 version, u32 entry count, the entries, u64 checksum of all bytes
 // before it. An entry: u8 kind (0 event, 1 report), i32 table index, 16-byte fingerprint of the task record,
 // 16-byte mail identity, u8 title length + title bytes, the 32- or 24-byte state record, and for an event mark
-// the first event of its range as the ring held it (u32 time, u32 milliseconds, u16 text length + text).
+// the first event of its range as the ring held it (u32 time, u32 milliseconds, u16 text length + text) and,
+// from version 2 on, the event numbers of its range (u8 1 when known, u64 first, u64 end: events ever written,
+// counted from 0), so a resumed mark lists exactly its own events however far the ring has moved on. A version 1
+// file is still read; its marks get their numbers from the ring at start-up.
 
 #include "QorsmailDef.h"
 #include "TaskKind.h"
@@ -22,9 +25,10 @@
 namespace TaskMarkFile {
 
 inline constexpr char Magic[8] = {'Q', 'O', 'R', 'M', 'A', 'R', 'K', 'S'};
-inline constexpr uint32_t Version = 1;
-// More entries than any task table of the station can hold marks for: a larger count is damage.
-inline constexpr uint32_t MaxEntries = 1u << 20;
+inline constexpr uint32_t Version = 2;
+inline constexpr uint32_t FirstVersion = 1; // the oldest version still read
+// More entries than a file the station writes can hold; the restart also refuses more marks than tasks.
+inline constexpr uint32_t MaxEntries = 1u << 16;
 
 using Kind = TTaskKind;
 
@@ -49,6 +53,10 @@ struct Entry
     TEventTaskState eventState{}; // kind Event
     TReportTaskState reportState{}; // kind Report
     FirstEvent first; // kind Event
+    // kind Event: the event numbers of the first event and of the end of the range, when they are known
+    bool numbered = false;
+    uint64_t firstNumber = 0;
+    uint64_t endNumber = 0;
 };
 
 // 128 bits over the bytes (two 64-bit hashes with different seeds): tells a changed task record from an

@@ -23,7 +23,7 @@ void TMarkSpans::set(const TMarkSpan& span)
 void TMarkSpans::setEnd(uint64_t serial, uint64_t end)
 {
     for (TMarkSpan& s : m_spans) {
-        if (s.Serial == serial) {
+        if (s.Serial == serial && !s.OldRing) {
             s.End = end;
         }
     }
@@ -32,4 +32,20 @@ void TMarkSpans::setEnd(uint64_t serial, uint64_t end)
 void TMarkSpans::erase(uint64_t serial)
 {
     std::erase_if(m_spans, [&](const TMarkSpan& s) { return s.Serial == serial; });
+}
+
+void TMarkSpans::forgetEnd(uint64_t serial)
+{
+    std::erase_if(m_spans, [&](const TMarkSpan& s) { return s.Serial == serial && !s.OldRing; });
+}
+
+void TMarkSpans::closeOnOldRing(uint64_t serial, uint64_t length)
+{
+    for (TMarkSpan& s : m_spans) {
+        if (s.Serial == serial) {
+            s.OldRing = true;
+            return;
+        }
+    }
+    m_spans.push_back({serial, 0, length, true});
 }

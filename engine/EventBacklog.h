@@ -15,6 +15,9 @@ struct TMarkSpan
     uint64_t Serial = 0;
     uint64_t First = 0;
     uint64_t End = 0;
+    // The ring that held the range is gone (its file deleted, cut or replaced): none of the End - First events
+    // can be read any more, and the range no longer grows.
+    bool OldRing = false;
 };
 
 class TMarkSpans
@@ -25,6 +28,11 @@ public:
     void set(const TMarkSpan& span);
     void setEnd(uint64_t serial, uint64_t end);
     void erase(uint64_t serial);
+    // The end of a mark moved without a known number: its span no longer fits and goes, unless it tells of a
+    // ring that is gone.
+    void forgetEnd(uint64_t serial);
+    // The ring of this mark is gone; `length` is its range by positions, for a mark that has no span.
+    void closeOnOldRing(uint64_t serial, uint64_t length);
     // Keeps only the spans whose serial `keep` accepts (tasks still marked).
     template <class Keep>
     void prune(Keep keep)

@@ -232,6 +232,7 @@ uint64_t freshByCount(TTriggerState& state, uint64_t written)
 
 void StartEventTrigger(TTriggerState& state, TLogLibrary& log)
 {
+    (void)log.GetRingStatus(state.RingGeneration);
     int32_t pos = 0;
     uint64_t written = 0;
     state.CountKnown = log.GetEventWriteState(pos, written);
@@ -260,11 +261,59 @@ bool EventBacklog(TTriggerState& state, TLogLibrary& log, uint64_t& backlog)
     return true;
 }
 
+TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log)
+{
+    TRingCheck check;
+    uint32_t generation = 0;
+    check.Status = log.GetRingStatus(generation);
+    const bool gone = check.Status == TRingStatus::Missing || check.Status == TRingStatus::Damaged;
+    // The first ring seen is the one the trigger started on.
+    if (state.RingGeneration == 0) {
+        state.RingGeneration = generation;
+    }
+    check.NewRing = generation != state.RingGeneration;
+    if (!gone && !check.NewRing) {
+        return check;
+    }
+    TEventTaskTable& tasks = tables.EventTasks;
+    for (int32_t i = 0; i < tasks.count(); ++i) {
+        const TEventTaskState& s = tasks.state(i);
+        if (s.State != 0) {
+            const int32_t first = ((s.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
+            const int32_t length = positionsBetween(first, s.EndPos);
+            state.Spans.closeOnOldRing(tasks.serial(i), uint64_t(length == 0 ? EventRingSize : length));
+        }
+    }
+    if (check.NewRing) {
+        // Every event of another ring is new, numbered from its first slot.
+        state.RingGeneration = generation;
+        state.ReadPos = 0;
+        state.WritePos = 0;
+        state.ReadCount = 0;
+        state.CountKnown = true;
+    }
+    return check;
+}
+
 TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now)
 {
     TEventStepResult result;
+    result.Ring = CheckRing(tables, state, log);
+    if (result.Ring.Status == TRingStatus::Missing || result.Ring.Status == TRingStatus::Damaged) {
+        return result;
+    }
+    // A writer that holds the ring: the read waits for the next tick, nothing is lost meanwhile.
+    auto held = [&] {
+        uint32_t generation = 0;
+        return log.GetRingStatus(generation) == TRingStatus::Held;
+    };
     uint64_t written = 0;
     const bool counted = log.GetEventWriteState(state.WritePos, written);
+    if (!counted && held()) {
+        result.Ring.Status = TRingStatus::Held;
+        return result;
+    }
+    result.Ring.Status = TRingStatus::Ok;
     int32_t count = 0;
     int32_t start = state.ReadPos;
     uint64_t startNumber = 0;
@@ -285,7 +334,13 @@ TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLib
         return result;
     }
     const int32_t asked = count;
-    (void)log.ReadEvents(state.WritePos, start, count, EventRingSize, state.EventBuffer.data());
+    const int32_t askedStart = start;
+    if (!log.ReadEvents(state.WritePos, start, count, EventRingSize, state.EventBuffer.data()) && held()) {
+        TEventStepResult waiting;
+        waiting.Ring = {TRingStatus::Held, result.Ring.NewRing};
+        state.WritePos = (askedStart + asked) % EventRingSize; // as the write state said
+        return waiting;
+    }
     // The library is trusted for the count, but never beyond what was asked and what the buffer holds.
     if (count < 0 || count > asked || count > static_cast<int32_t>(state.EventBuffer.size())) {
         count = 0;

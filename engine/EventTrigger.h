@@ -66,6 +66,14 @@ struct TTriggerState
     bool CountKnown = false;
     TMarkSpans Spans;
     TReadPacer Pacer;
+    uint32_t RingGeneration = 0; // the ring file being read, as the library numbers them
+};
+
+// The ring as one check found it: its condition, and whether another ring file is read from now on.
+struct TRingCheck
+{
+    TRingStatus Status = TRingStatus::Ok;
+    bool NewRing = false;
 };
 
 // What one event step did: the events it examined, those written since the previous step (lost ones included)
@@ -75,10 +83,15 @@ struct TEventStepResult
     int32_t Examined = 0;
     uint64_t Fresh = 0;
     uint64_t Lost = 0;
+    TRingCheck Ring; // not Ok: nothing was read
 };
 
 // Starts the trigger at the ring's write position (0 when the library cannot tell it), with its count.
 void StartEventTrigger(TTriggerState& state, TLogLibrary& log);
+
+// Follows the ring file: another ring is read from its first slot, and the marks taken in a ring that is gone
+// (deleted, cut or replaced) keep a span that says their events can no longer be read.
+TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log);
 
 // The events written since the last read and not yet read, from the write state alone (no events read); false
 // when the library tells neither position nor count.
@@ -91,7 +104,8 @@ bool EventMatches(const EventRecord& event, const TEventMailTask& task);
 // double-byte letters, Gbk::foldCase), a match starts only on a character boundary.
 bool TextContainsKeyword(const char* text, size_t textLength, const char* keyword, size_t keywordLength);
 
-// The event step of one tick, with the local time taken at the tick's start.
+// The event step of one tick, with the local time taken at the tick's start. With no sound ring, or a writer
+// that holds it, nothing is read and the result's Ring says why; the events wait for the next read.
 TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now);
 
 // The report step of one tick; the clock is read again for the second-mark guard and the due time.

@@ -199,8 +199,13 @@ bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan&
         return false;
     }
     const uint64_t length = span.End - span.First;
+    if (span.OldRing) {
+        lines.append(Gbk::encode(GetLangText(LangText::RingWatch_Str::Str5).arg(length)));
+        return true;
+    }
     const int32_t endPos = ((state.EndPos % EventRingSize) + EventRingSize) % EventRingSize;
-    if ((endPos - int32_t(length % EventRingSize) - state.FirstPos) % EventRingSize != 0) {
+    const int32_t firstPos = ((state.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
+    if ((endPos - int32_t(length % EventRingSize) - firstPos) % EventRingSize != 0) {
         return false; // not the range of these positions
     }
     const uint64_t held = std::min<uint64_t>(length, EventRingSize);
@@ -247,8 +252,9 @@ void FormatEventLines(TLogLibrary& log, const TEventTaskState& state, QList<QByt
         return;
     }
     lines.clear();
-    const int32_t first = state.FirstPos;
-    int64_t end = state.EndPos;
+    // A mark's first position may lie one turn further (up to 9998): the ring position is the same.
+    const int32_t first = ((state.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
+    int64_t end = ((state.EndPos % EventRingSize) + EventRingSize) % EventRingSize;
     if (first > end) {
         end += EventRingSize;
     }

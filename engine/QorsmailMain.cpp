@@ -84,6 +84,8 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
           std::make_unique<TTaskMarkStore>(m_tables, m_log, [this](const QString& text) { WriteLogLine(text); }))
 {
     connect(this, &TQorsmailMain::taskStateChanged, m_markStore.get(), &TTaskMarkStore::followTaskState);
+    m_markStore->setSpans(&m_trigger.Spans);
+    m_markStore->setClock(&m_clock);
     m_triggerTimer.setInterval(5000);
     m_sendMailTimer.setInterval(1000);
     connect(&m_triggerTimer, &QTimer::timeout, this, &TQorsmailMain::TriggerTimerTimer);
@@ -230,6 +232,7 @@ void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
     noteIdleStates(m_tables.EventTasks);
     const TEventStepResult read = RunEventStep(m_tables, m_trigger, m_log, now);
     reportNewMarks(m_tables.EventTasks, TTaskKind::Event);
+    reportRing(read.Ring);
     m_trigger.Pacer.afterRead(read.Fresh, read.Lost > 0);
     qCInfo(lcEngine).noquote() << QStringLiteral("qormail: events read %1 of %2 new, %3 lost")
                                       .arg(read.Examined)
@@ -237,6 +240,34 @@ void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
                                       .arg(read.Lost);
     if (read.Lost > 0) {
         WriteLogLine(GetLangText(LangText::EventRing_Str::Str0).arg(read.Lost));
+    }
+}
+
+void TQorsmailMain::reportRing(const TRingCheck& check)
+{
+    using namespace LangText::RingWatch_Str;
+    const QString path = m_tables.workDirPath() + QStringLiteral("EventLog/events.ring");
+    if (check.NewRing && check.Status != TRingStatus::Missing && check.Status != TRingStatus::Damaged) {
+        WriteLogLine(GetLangText(Str3).arg(path));
+        m_ringLogged = TRingStatus::Ok;
+    }
+    if (check.Status == m_ringLogged) {
+        return;
+    }
+    m_ringLogged = check.Status;
+    switch (check.Status) {
+    case TRingStatus::Ok:
+        WriteLogLine(GetLangText(Str4).arg(path));
+        break;
+    case TRingStatus::Held:
+        WriteLogLine(GetLangText(Str0).arg(path));
+        break;
+    case TRingStatus::Missing:
+        WriteLogLine(GetLangText(Str1).arg(path));
+        break;
+    case TRingStatus::Damaged:
+        WriteLogLine(GetLangText(Str2).arg(path));
+        break;
     }
 }
 
@@ -249,6 +280,8 @@ void TQorsmailMain::SendMailTimerTimer()
         return; // one exchange at a time: the next tick sends what is due
     }
     TPassGuard guard(m_sendMailTimer, &m_sending);
+    // A mail due now must not read a ring that is gone: its marks learn it first.
+    reportRing(CheckRing(m_tables, m_trigger, m_log));
     TComposeContext context{
         m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }, {}};
     m_sendingTask = {};
@@ -292,7 +325,7 @@ void TQorsmailMain::SendMailTimerTimer()
                 if (m_log.GetEventWritePos(pos)) {
                     state.EndPos = pos;
                 }
-                m_trigger.Spans.erase(serial); // its end no longer matches EndPos
+                m_trigger.Spans.forgetEnd(serial); // its end no longer matches EndPos
             }
             emit taskStateChanged(TTaskKind::Event, i);
         } else if (state.State == 2) {
@@ -312,6 +345,7 @@ void TQorsmailMain::SendMailTimerTimer()
         const std::optional<TMarkSpan> span = found ? std::optional<TMarkSpan>(*found) : std::nullopt;
         const QByteArray mailId = m_markStore->mailId(TTaskKind::Event, i);
         m_sendingTask = {true, TTaskKind::Event, serial};
+        context.lastError.clear(); // a failure before any exchange must not carry another task's error
         const bool sent = SendEventMail(context, taskCopy, stateCopy, span ? &*span : nullptr, mailId);
         m_sendingTask = {};
 
@@ -367,6 +401,7 @@ void TQorsmailMain::SendMailTimerTimer()
         const TReportMailTask taskCopy = m_tables.ReportTasks.task(j);
         const QByteArray mailId = m_markStore->mailId(TTaskKind::Report, j);
         m_sendingTask = {true, TTaskKind::Report, serial};
+        context.lastError.clear();
         const int outcome = SendReportMail(context, taskCopy, mailId);
         m_sendingTask = {};
 

@@ -115,6 +115,8 @@ signals:
 private:
     // The event step with what follows every read: the pace of the next and the overrun line.
     void runEventRead(const SYSTEMTIME& now);
+    // One log line when the ring's condition changes (a fault begins or ends) or another ring is read.
+    void reportRing(const TRingCheck& check);
     // Around a trigger step: which tasks were idle before it, then taskStateChanged for each one it marked.
     template <class Table>
     void noteIdleStates(const Table& table);
@@ -140,4 +142,5 @@ private:
     std::unique_ptr<TTaskMarkStore> m_markStore;
     TTaskFileState m_taskFile;
     std::vector<int32_t> m_statesBefore; // the trigger's scratch: which tasks were idle before the tick
+    TRingStatus m_ringLogged = TRingStatus::Ok; // the ring's condition as the log last told it
 };

@@ -2,6 +2,7 @@
 
 #include "GbkCodec.h"
 #include "LangTexts.h"
+#include "LocalTime.h"
 #include "MLEngine.h"
 
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -23,6 +25,8 @@ namespace {
 
 // A file larger than this was not written by the station (a mark entry is at most about 450 bytes).
 constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
+constexpr int MaxDropLines = 20;
+constexpr int64_t MaxSecondsAhead = 24 * 3600;
 
 QString kindText(TTaskKind kind)
 {
@@ -80,7 +84,16 @@ void TTaskMarkStore::Close()
     if (!m_writer.joinable()) {
         return;
     }
-    flush();
+    // The last write at exit has no later turn of the event loop to report it: a failure is told here.
+    if (!flush() && !m_writeFailing) {
+        QString error;
+        {
+            const std::lock_guard lock(m_mutex);
+            error = m_lastError;
+        }
+        m_writeFailing = true;
+        m_writeLogLine(GetLangText(LangText::TaskMarkStore_Str::Str6).arg(m_path, error));
+    }
     {
         const std::lock_guard lock(m_mutex);
         m_stop = true;
@@ -121,19 +134,51 @@ void TTaskMarkStore::Restore()
         return;
     }
 
-    for (const TaskMarkFile::Entry& e : *entries) {
+    // Matches by record first at the mark's own index, then anywhere (a lower task deleted moves the rest up),
+    // each task taken once; a mark whose record is nowhere is of a task edited (its title is still there) or
+    // deleted.
+    std::vector<int> at(entries->size(), -1);
+    std::set<std::pair<TTaskKind, int>> taken;
+    for (size_t n = 0; n < entries->size(); ++n) {
+        const TaskMarkFile::Entry& e = (*entries)[n];
+        if (e.index < taskCount(e.kind) && fingerprintAt(e.kind, e.index) == e.fingerprint) {
+            at[n] = e.index;
+            taken.insert({e.kind, e.index});
+        }
+    }
+    for (size_t n = 0; n < entries->size(); ++n) {
+        const TaskMarkFile::Entry& e = (*entries)[n];
+        for (int i = 0; at[n] < 0 && i < taskCount(e.kind); ++i) {
+            if (taken.count({e.kind, i}) == 0 && fingerprintAt(e.kind, i) == e.fingerprint) {
+                at[n] = i;
+                taken.insert({e.kind, i});
+            }
+        }
+    }
+    int dropLines = 0;
+    int unlisted = 0;
+    auto drop = [&](const QString& line) {
+        // A file can hold many marks of tasks long gone: the log tells a few, then how many more.
+        if (++dropLines <= MaxDropLines) {
+            m_writeLogLine(line);
+        } else {
+            ++unlisted;
+        }
+    };
+    for (size_t n = 0; n < entries->size(); ++n) {
+        TaskMarkFile::Entry e = (*entries)[n];
         const QString title = Gbk::decode(e.title);
         const QString kind = kindText(e.kind);
         const bool isEvent = e.kind == TTaskKind::Event;
-        const int count = isEvent ? m_tables.EventTaskCount() : m_tables.ReportTaskCount();
-        if (e.index >= count) {
-            m_writeLogLine(GetLangText(LangText::TaskMarkStore_Str::Str2).arg(kind, title));
+        if (at[n] < 0) {
+            const bool titled = hasTitle(e.kind, e.title);
+            drop(GetLangText(titled ? LangText::TaskMarkStore_Str::Str1 : LangText::TaskMarkStore_Str::Str2)
+                     .arg(kind, title));
             continue;
         }
-        const TaskMarkFile::Fingerprint now = isEvent ? TaskMarkFile::fingerprintOf(m_tables.EventTasks.task(e.index))
-                                                      : TaskMarkFile::fingerprintOf(m_tables.ReportTasks.task(e.index));
-        if (now != e.fingerprint) {
-            m_writeLogLine(GetLangText(LangText::TaskMarkStore_Str::Str1).arg(kind, title));
+        e.index = at[n];
+        if (const QString why = outOfBounds(e, kind, title); !why.isEmpty()) {
+            drop(why);
             continue;
         }
         int32_t retries = 0;
@@ -142,12 +187,13 @@ void TTaskMarkStore::Restore()
             // The ring must still hold the first event: otherwise the range now lists other events.
             const auto first = readFirstEvent(m_log, e.eventState.FirstPos);
             if (!first || first->time != e.first.time || first->msec != e.first.msec || first->text != e.first.text) {
-                m_writeLogLine(GetLangText(LangText::TaskMarkStore_Str::Str3).arg(kind, title));
+                drop(GetLangText(LangText::TaskMarkStore_Str::Str3).arg(kind, title));
                 continue;
             }
             m_tables.EventTasks.state(e.index) = e.eventState;
             retries = e.eventState.RetryCount;
             serial = m_tables.EventTasks.serial(e.index);
+            restoreSpan(serial, e);
         } else {
             m_tables.ReportTasks.state(e.index) = e.reportState;
             retries = e.reportState.RetryCount;
@@ -156,8 +202,79 @@ void TTaskMarkStore::Restore()
         marks(e.kind)[serial] = TMark{serial, e};
         m_writeLogLine(GetLangText(LangText::TaskMarkStore_Str::Str0).arg(kind, title, QString::number(retries)));
     }
+    if (unlisted > 0) {
+        m_writeLogLine(GetLangText(LangText::MarkRestore_Str::Str2).arg(unlisted));
+    }
     // The file is written anew without the dropped marks at the next turn of the event loop.
     changed();
+}
+
+int TTaskMarkStore::taskCount(TTaskKind kind) const
+{
+    return kind == TTaskKind::Event ? m_tables.EventTaskCount() : m_tables.ReportTaskCount();
+}
+
+TaskMarkFile::Fingerprint TTaskMarkStore::fingerprintAt(TTaskKind kind, int index) const
+{
+    return kind == TTaskKind::Event ? TaskMarkFile::fingerprintOf(m_tables.EventTasks.task(index))
+                                    : TaskMarkFile::fingerprintOf(m_tables.ReportTasks.task(index));
+}
+
+bool TTaskMarkStore::hasTitle(TTaskKind kind, const QByteArray& title) const
+{
+    for (int i = 0; i < taskCount(kind); ++i) {
+        const char(&t)[128] =
+            kind == TTaskKind::Event ? m_tables.EventTasks.task(i).Title : m_tables.ReportTasks.task(i).Title;
+        if (Gbk::fieldBytes(t).left(127) == title) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A mark the send loop could not have left: more attempts than the settings allow (it would wait for ever,
+// never given up) or a trigger time more than a day ahead of the clock (a clock set back keeps its marks).
+// The drop line, or empty when the mark is within bounds.
+QString TTaskMarkStore::outOfBounds(const TaskMarkFile::Entry& e, const QString& kind, const QString& title) const
+{
+    const bool isEvent = e.kind == TTaskKind::Event;
+    const int32_t retries = isEvent ? e.eventState.RetryCount : e.reportState.RetryCount;
+    const int32_t maxTries = m_tables.SmtpSettings.MaxSendTries;
+    if (retries > 0 && retries >= maxTries) {
+        return GetLangText(LangText::MarkRestore_Str::Str0)
+            .arg(kind, title, QString::number(retries), QString::number(maxTries));
+    }
+    if (m_clock != nullptr) {
+        const SYSTEMTIME& when = isEvent ? e.eventState.TriggerTime : e.reportState.DueTime;
+        const int64_t ahead = int64_t(m_log.SecondsFromSystemTime(when)) - m_log.SecondsFromSystemTime(m_clock->now());
+        if (ahead > MaxSecondsAhead) {
+            return GetLangText(LangText::MarkRestore_Str::Str1).arg(kind, title, DateTimeText(when));
+        }
+    }
+    return {};
+}
+
+// The event numbers of a resumed mark, from the ring's count now: its first event is at its position, so it is
+// the newest event that position held. The range keeps the length the file tells (positions alone cannot tell
+// a range longer than the ring).
+void TTaskMarkStore::restoreSpan(uint64_t serial, const TaskMarkFile::Entry& e)
+{
+    int32_t pos = 0;
+    uint64_t written = 0;
+    if (m_spans == nullptr || !m_log.GetEventWriteState(pos, written)) {
+        return;
+    }
+    const TEventTaskState& s = e.eventState;
+    const int32_t first = ((s.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
+    auto between = [](int32_t from, int32_t to) {
+        return ((to - from) % EventRingSize + EventRingSize) % EventRingSize;
+    };
+    const uint64_t back = between(first, pos) == 0 ? uint64_t(EventRingSize) : uint64_t(between(first, pos));
+    if (back > written) {
+        return;
+    }
+    const uint64_t length = e.numbered ? e.endNumber - e.firstNumber : uint64_t(between(first, s.EndPos));
+    m_spans->set({serial, written - back, written - back + length});
 }
 
 void TTaskMarkStore::setAside(const QString& reason)
@@ -226,6 +343,10 @@ void TTaskMarkStore::followOne(TTaskKind kind, int index)
     e.index = index;
     if (isEvent) {
         e.eventState = m_tables.EventTasks.state(index);
+        const TMarkSpan* span = m_spans != nullptr ? m_spans->find(serial) : nullptr;
+        e.numbered = span != nullptr && !span->OldRing;
+        e.firstNumber = e.numbered ? span->First : 0;
+        e.endNumber = e.numbered ? span->End : 0;
     } else {
         e.reportState = m_tables.ReportTasks.state(index);
     }
@@ -351,6 +472,7 @@ void TTaskMarkStore::writerLoop()
         lock.lock();
         m_written = generation;
         m_lastOk = ok;
+        m_lastError = error;
         m_wake.notify_all();
     }
 }
@@ -359,7 +481,12 @@ bool TTaskMarkStore::writeFile(const QByteArray& bytes, QString& error) const
 {
     const QByteArray path = QFile::encodeName(m_path);
     const QByteArray temp = path + ".tmp";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Made anew, never through a link someone put at the name: a leftover is removed (not followed) first.
+    constexpr int Flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(temp.constData(), Flags, 0600);
+    if (fd < 0 && errno == EEXIST && ::unlink(temp.constData()) == 0) {
+        fd = ::open(temp.constData(), Flags, 0600);
+    }
     if (fd < 0) {
         error = errnoText(errno);
         return false;

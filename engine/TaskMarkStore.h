@@ -10,6 +10,8 @@
 // dropped mark gets one log line. A file that cannot be read or is damaged is renamed aside and logged; the
 // station then starts without marks.
 
+#include "EventBacklog.h"
+#include "LocalTime.h"
 #include "QorsmailDef.h"
 #include "TaskKind.h"
 #include "TaskMarkFile.h"
@@ -36,6 +38,11 @@ public:
     ~TTaskMarkStore() override;
     TTaskMarkStore(const TTaskMarkStore&) = delete;
     TTaskMarkStore& operator=(const TTaskMarkStore&) = delete;
+
+    // Where the event numbers of the marks are kept (the trigger's spans): each mark's numbers go into the file,
+    // and a resumed mark gets its span back. And the clock that tells a trigger time from the future.
+    void setSpans(TMarkSpans* spans) { m_spans = spans; }
+    void setClock(const TClock* clock) { m_clock = clock; }
 
     // Starts keeping the marks in this file (until then they are only followed in memory, for their mail
     // identities) and takes back the ones it holds.
@@ -67,6 +74,11 @@ private:
     using TMarks = std::unordered_map<uint64_t, TMark>; // by the task's serial
 
     void Restore();
+    int taskCount(TTaskKind kind) const;
+    TaskMarkFile::Fingerprint fingerprintAt(TTaskKind kind, int index) const;
+    bool hasTitle(TTaskKind kind, const QByteArray& title) const;
+    QString outOfBounds(const TaskMarkFile::Entry& e, const QString& kind, const QString& title) const;
+    void restoreSpan(uint64_t serial, const TaskMarkFile::Entry& e);
     void followOne(TTaskKind kind, int index);
     void followAll(TTaskKind kind);
     TMarks& marks(TTaskKind kind) { return kind == TTaskKind::Event ? m_eventMarks : m_reportMarks; }
@@ -80,6 +92,8 @@ private:
     TMailTables& m_tables;
     TLogLibrary& m_log;
     std::function<void(const QString&)> m_writeLogLine;
+    TMarkSpans* m_spans = nullptr;
+    const TClock* m_clock = nullptr;
     QString m_path;
     TMarks m_eventMarks;
     TMarks m_reportMarks;
@@ -93,6 +107,7 @@ private:
     uint64_t m_queued = 0; // guarded: generation of m_pending
     uint64_t m_written = 0; // guarded: last generation on disk (or failed)
     bool m_lastOk = true; // guarded
+    QString m_lastError; // guarded: why the last write failed
     bool m_stop = false; // guarded
     std::atomic<int64_t> m_lastWriteNs{0};
 };

@@ -70,6 +70,21 @@ bool TQorsLog2Library::GetEventWriteState(int32_t& pos, uint64_t& count)
     return ::GetEventWriteState(&pos, &count) != 0;
 }
 
+TRingStatus TQorsLog2Library::GetRingStatus(uint32_t& generation)
+{
+    generation = 0;
+    switch (::GetRingStatus(&generation)) {
+    case QORSLOG_RING_OK:
+        return TRingStatus::Ok;
+    case QORSLOG_RING_HELD:
+        return TRingStatus::Held;
+    case QORSLOG_RING_DAMAGED:
+        return TRingStatus::Damaged;
+    default:
+        return TRingStatus::Missing; // also a library not initialised: no ring to read
+    }
+}
+
 uint32_t TQorsLog2Library::SecondsFromSystemTime(const SYSTEMTIME& time)
 {
     return ::SecondsFromSystemTime(toLibrary(time));

@@ -12,6 +12,15 @@
 static_assert(sizeof(EventRecord) == 941);
 static_assert(sizeof(QorvaneSystemTime) == sizeof(SYSTEMTIME));
 
+// The ring's condition as the library last found the file at its path.
+enum class TRingStatus
+{
+    Ok,
+    Held, // a writer holds it and does not finish (stopped mid-write): reads give up
+    Missing, // no ring file
+    Damaged, // the file is no sound ring (cut short, wrong size or magic)
+};
+
 class TLogLibrary
 {
 public:
@@ -33,6 +42,13 @@ public:
         (void)count;
         return false;
     }
+    // The ring's condition, checked now, and the number of ring files mapped so far (a change: another ring,
+    // read from its first slot). A library that cannot tell answers Ok and 0.
+    virtual TRingStatus GetRingStatus(uint32_t& generation)
+    {
+        generation = 0;
+        return TRingStatus::Ok;
+    }
     virtual uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) = 0;
     virtual SYSTEMTIME SystemTimeFromSeconds(uint32_t seconds) = 0;
     // The login dialog: true when the user was verified and holds the right; the name (GBK) is in userName.
@@ -51,6 +67,7 @@ public:
     bool ReadEvents(
         int32_t& endPos, int32_t& startPos, int32_t& count, int32_t ringSize, EventRecord* records) override;
     bool GetEventWriteState(int32_t& pos, uint64_t& count) override;
+    TRingStatus GetRingStatus(uint32_t& generation) override;
     uint32_t SecondsFromSystemTime(const SYSTEMTIME& time) override;
     SYSTEMTIME SystemTimeFromSeconds(uint32_t seconds) override;
     bool VerifyUserDialog(void* owner, char (&userName)[21], int32_t rightCode, const QString& caption) override;

@@ -9,6 +9,8 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace qorslog {
@@ -77,6 +79,15 @@ void EventRing::close()
         ::close(m_fd);
         m_fd = -1;
     }
+    m_dev = 0;
+    m_ino = 0;
+    m_held = false;
+}
+
+bool EventRing::isMappedFile(const struct stat& st) const
+{
+    return m_base != nullptr && S_ISREG(st.st_mode) && st.st_dev == m_dev && st.st_ino == m_ino
+        && st.st_size == off_t(RingFileSize);
 }
 
 // A fresh ring is written completely under a private name and then linked into place: link() fails when
@@ -107,11 +118,11 @@ int EventRing::create(const std::string& path)
     return ok ? QORSLOG_OK : QORSLOG_ERR_RING_IO;
 }
 
-int EventRing::open(const std::string& path)
+int EventRing::open(const std::string& path, bool mayCreate)
 {
     close();
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
+    if (fd < 0 && errno == ENOENT && mayCreate) {
         if (const int rc = create(path); rc != QORSLOG_OK) {
             return rc;
         }
@@ -138,6 +149,8 @@ int EventRing::open(const std::string& path)
     }
     m_fd = fd;
     m_base = static_cast<unsigned char*>(base);
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
     if (const int rc = check(); rc != QORSLOG_OK) {
         close();
         return rc;
@@ -196,60 +209,138 @@ int32_t EventRing::append(const EventRecord& record)
     return pos;
 }
 
+namespace {
+
+int64_t monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// The state letter of a process ('T' stopped, 't' stopped by a debugger), 0 when unknown.
+char processState(long pid)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    FILE* f = fopen(path, "re");
+    if (!f) {
+        return 0;
+    }
+    char line[512];
+    const bool got = fgets(line, sizeof line, f) != nullptr;
+    fclose(f);
+    const char* close = got ? strrchr(line, ')') : nullptr;
+    return close && close[1] == ' ' ? close[2] : 0;
+}
+
+} // namespace
+
+// Whether the process that holds the writer lock is stopped (SIGSTOP, a debugger): /proc/locks names it.
+bool EventRing::holderStopped() const
+{
+    FILE* f = fopen("/proc/locks", "re");
+    if (!f) {
+        return false;
+    }
+    char id[64];
+    snprintf(id, sizeof id, " %02x:%02x:%lu ", major(m_dev), minor(m_dev), static_cast<unsigned long>(m_ino));
+    bool stopped = false;
+    char line[256];
+    while (!stopped && fgets(line, sizeof line, f)) {
+        long pid = 0;
+        if (strstr(line, "->") || !strstr(line, " FLOCK ") || !strstr(line, " WRITE ") || !strstr(line, id)) {
+            continue;
+        }
+        const char* p = strstr(line, " WRITE ") + 7;
+        if (sscanf(p, "%ld", &pid) == 1 && pid > 0) {
+            const char state = processState(pid);
+            stopped = state == 'T' || state == 't';
+        }
+    }
+    fclose(f);
+    return stopped;
+}
+
 // Copies what `copy` reads between two reads of an even sequence counter. A counter that stays odd for long
-// belongs either to a descheduled writer or to one that died mid-write: only a dead writer lets us take the lock
-// at once, and then `dead` decides what the reader gets.
+// belongs to a descheduled writer, to one that died mid-write or to one stopped while it holds the ring: only a
+// dead writer lets us take the lock at once, and then `dead` decides what the reader gets. A stopped writer may
+// never go on: the wait ends once the holder is seen stopped after ReadBudgetNs, for any holder after
+// ReadLimitNs, and at once when the ring is already known held. Then false.
 template <class Copy, class Dead>
-void EventRing::readStable(uint32_t& counter, Copy copy, Dead dead) const
+bool EventRing::readStable(uint32_t& counter, Copy copy, Dead dead) const
 {
     std::atomic_ref<uint32_t> seq(counter);
+    int64_t start = 0;
     for (unsigned attempt = 0;; ++attempt) {
         const uint32_t before = seq.load(std::memory_order_acquire);
         if ((before & 1u) == 0) {
             copy();
             std::atomic_thread_fence(std::memory_order_acquire);
             if (seq.load(std::memory_order_relaxed) == before) {
-                return;
+                m_held = false;
+                return true;
             }
             continue;
         }
         if (attempt < 64) {
             continue;
         }
-        sched_yield();
-        if (attempt % 256 != 0) {
-            continue;
+        if (attempt % 256 == 64) {
+            FileLock probe(m_fd, LOCK_SH | LOCK_NB);
+            if (probe.ok() && (seq.load(std::memory_order_acquire) & 1u) != 0) {
+                dead();
+                m_held = false;
+                return true;
+            }
+            if (!probe.ok() && m_held) {
+                return false;
+            }
         }
-        FileLock probe(m_fd, LOCK_SH | LOCK_NB);
-        if (probe.ok() && (seq.load(std::memory_order_acquire) & 1u) != 0) {
-            dead();
-            return;
+        sched_yield();
+        const int64_t now = monotonicNs();
+        if (start == 0) {
+            start = now;
+        } else if (now - start > ReadLimitNs
+            || (now - start > ReadBudgetNs && attempt % 256 == 64 && holderStopped())) {
+            m_held = true;
+            return false;
         }
     }
 }
 
-void EventRing::readSlot(int32_t i, EventRecord& out) const
+bool EventRing::readSlot(int32_t i, EventRecord& out) const
 {
     // A half-written record of a dead writer is delivered blank, never mixed.
-    readStable(
+    return readStable(
         counters()[i], [&] { memcpy(&out, slot(i), sizeof out); }, [&] { memset(&out, 0, sizeof out); });
 }
 
-void EventRing::writeState(int32_t& pos, uint64_t& count) const
+bool EventRing::writeState(int32_t& pos, uint64_t& count) const
 {
+    int32_t p = 0;
+    uint64_t c = 0;
     auto copy = [&] {
-        pos = writePos();
-        count = eventCount();
+        p = writePos();
+        c = eventCount();
     };
     // A writer that died between the two stores left them one event apart; what is there is all there is.
-    readStable(header()->headerSeq, copy, copy);
+    if (!readStable(header()->headerSeq, copy, copy)) {
+        return false;
+    }
+    pos = p;
+    count = c;
+    return true;
 }
 
-void EventRing::read(int32_t start, int32_t count, EventRecord* out) const
+bool EventRing::read(int32_t start, int32_t count, EventRecord* out) const
 {
     for (int32_t n = 0; n < count; ++n) {
-        readSlot((start + n) % QORSLOG_RING_SIZE, out[n]);
+        if (!readSlot((start + n) % QORSLOG_RING_SIZE, out[n])) {
+            return false;
+        }
     }
+    return true;
 }
 
 } // namespace qorslog

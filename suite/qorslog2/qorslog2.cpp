@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace {
 
@@ -15,12 +16,17 @@ struct LibraryState
     bool initialised = false;
     qorslog::WorkDirInfo workDir;
     qorslog::EventRing ring;
+    std::string ringPath;
+    uint32_t generation = 0; // ring files mapped since InitLogLibrary
+    int32_t ringStatus = QORSLOG_RING_OK;
 };
 
+// Never destroyed: exit handlers of the program (the station's calls ExitLogLibrary) may run after the
+// library's own static objects are gone, and must still find the state.
 LibraryState& state()
 {
-    static LibraryState s;
-    return s;
+    static LibraryState* s = new LibraryState;
+    return *s;
 }
 
 // Bytes of a GBK text that fit in `limit` without splitting a character: a lead byte 0x81..0xFE takes two
@@ -78,6 +84,34 @@ QorvaneSystemTime localNow()
     return t;
 }
 
+// Whether the mapped ring may be touched: it must still be the file at the ring's path, whole. Once per entry,
+// before any access: a mapping past the end of a file cut shorter raises SIGBUS, and a ring deleted and made
+// anew receives the events in its new file. A mapping that fails the test is dropped and the file at the path
+// mapped in its place, when it is a sound ring (a writer also creates it when there is none).
+bool usableRing(LibraryState& s, bool forWriting)
+{
+    struct stat st
+    {
+    };
+    const bool present = ::stat(s.ringPath.c_str(), &st) == 0;
+    if (present && s.ring.isMappedFile(st)) {
+        s.ringStatus = s.ring.held() ? QORSLOG_RING_HELD : QORSLOG_RING_OK;
+        return true;
+    }
+    s.ring.close();
+    if (!present && !forWriting) {
+        s.ringStatus = QORSLOG_RING_MISSING;
+        return false;
+    }
+    if (s.ring.open(s.ringPath, forWriting) != QORSLOG_OK) {
+        s.ringStatus = present ? QORSLOG_RING_DAMAGED : QORSLOG_RING_MISSING;
+        return false;
+    }
+    ++s.generation;
+    s.ringStatus = QORSLOG_RING_OK;
+    return true;
+}
+
 } // namespace
 
 extern "C" int32_t InitLogLibrary(void)
@@ -90,9 +124,12 @@ extern "C" int32_t InitLogLibrary(void)
     if (const int rc = qorslog::openWorkDir(dir); rc != QORSLOG_OK) {
         return rc;
     }
-    if (const int rc = s.ring.open(dir.nativePath + "EventLog/events.ring"); rc != QORSLOG_OK) {
+    s.ringPath = dir.nativePath + "EventLog/events.ring";
+    if (const int rc = s.ring.open(s.ringPath); rc != QORSLOG_OK) {
         return rc;
     }
+    s.generation = 1;
+    s.ringStatus = QORSLOG_RING_OK;
     s.workDir = dir;
     s.initialised = true;
     return QORSLOG_OK;
@@ -103,6 +140,8 @@ extern "C" void ExitLogLibrary(void)
     LibraryState& s = state();
     s.ring.close();
     s.workDir = {};
+    s.ringPath.clear();
+    s.generation = 0;
     s.initialised = false;
 }
 
@@ -119,7 +158,7 @@ extern "C" void GetWorkDir(char* buffer)
 extern "C" uint8_t GetEventWritePos(int32_t* pos)
 {
     LibraryState& s = state();
-    if (!pos || !s.initialised) {
+    if (!pos || !s.initialised || !usableRing(s, false)) {
         return 0;
     }
     *pos = s.ring.writePos();
@@ -134,7 +173,7 @@ extern "C" uint8_t ReadEvents(
         return 0;
     }
     if (!endPos || !startPos || !records || !s.initialised || ringSize != QORSLOG_RING_SIZE || *count < 0
-        || *count > QORSLOG_RING_SIZE) {
+        || *count > QORSLOG_RING_SIZE || !usableRing(s, false)) {
         *count = 0;
         return 0;
     }
@@ -143,23 +182,43 @@ extern "C" uint8_t ReadEvents(
     if (start < 0) {
         start += QORSLOG_RING_SIZE;
     }
-    s.ring.read(start, *count, records);
+    if (!s.ring.read(start, *count, records)) {
+        *count = 0;
+        s.ringStatus = QORSLOG_RING_HELD;
+        return 0;
+    }
     return 1;
 }
 
 extern "C" uint64_t GetEventCount(void)
 {
     LibraryState& s = state();
-    return s.initialised ? s.ring.eventCount() : 0;
+    return s.initialised && usableRing(s, false) ? s.ring.eventCount() : 0;
+}
+
+extern "C" int32_t GetRingStatus(uint32_t* generation)
+{
+    LibraryState& s = state();
+    if (!s.initialised) {
+        return QORSLOG_ERR_NOT_INIT;
+    }
+    usableRing(s, false);
+    if (generation) {
+        *generation = s.generation;
+    }
+    return s.ringStatus;
 }
 
 extern "C" uint8_t GetEventWriteState(int32_t* pos, uint64_t* count)
 {
     LibraryState& s = state();
-    if (!pos || !count || !s.initialised) {
+    if (!pos || !count || !s.initialised || !usableRing(s, false)) {
         return 0;
     }
-    s.ring.writeState(*pos, *count);
+    if (!s.ring.writeState(*pos, *count)) {
+        s.ringStatus = QORSLOG_RING_HELD;
+        return 0;
+    }
     return 1;
 }
 
@@ -168,6 +227,9 @@ extern "C" int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, c
     LibraryState& s = state();
     if (!s.initialised) {
         return QORSLOG_ERR_NOT_INIT;
+    }
+    if (!usableRing(s, true)) {
+        return s.ringStatus == QORSLOG_RING_DAMAGED ? QORSLOG_ERR_RING_FORMAT : QORSLOG_ERR_RING_IO;
     }
     if (level < 0 || level > 0x7FFF || !textGbk || (time && !isCalendarTime(*time))) {
         return QORSLOG_ERR_ARGUMENT;

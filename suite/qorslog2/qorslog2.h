@@ -78,19 +78,34 @@ const char* GetErrorText(int32_t code);
 /* UTF-8 text for a result code, for tools and logs; never NULL. */
 const char* GetErrorTextUtf8(int32_t code);
 
-/* Writes the ring's write position (0..4999) into *pos. Non-zero on success. */
+/* Writes the ring's write position (0..4999) into *pos. Non-zero on success (zero when no ring is usable). */
 uint8_t GetEventWritePos(int32_t* pos);
 /* Copies *count records starting at *startPos modulo 5000 (callers pass 0..9998), wrapping at the end of the
- * ring, into records. ringSize must be 5000 and *count 0..5000; on a bad argument *count becomes 0 and the
- * result is 0. *endPos receives the current write position. Non-zero when the records were delivered. */
+ * ring, into records. ringSize must be 5000 and *count 0..5000; on a bad argument, with no usable ring, or when
+ * a writer holds a record past the read budget (GetRingStatus then tells QORSLOG_RING_HELD), *count becomes 0
+ * and the result is 0. *endPos receives the current write position. Non-zero when the records were delivered. */
 uint8_t ReadEvents(int32_t* endPos, int32_t* startPos, int32_t* count, int32_t ringSize, EventRecord* records);
-/* Number of events ever written to the ring (not reduced modulo 5000), 0 before InitLogLibrary. */
+/* Number of events ever written to the ring (not reduced modulo 5000), 0 before InitLogLibrary or when no ring
+ * is usable. */
 uint64_t GetEventCount(void);
 /* The write position (0..4999) and the number of events ever written, taken together: no write falls between
  * the two, so for k = 1 .. min(5000, *count) the event at position (*pos - k) modulo 5000 is the one written
  * as number *count - k, counting from 0. A record read before this call holds an event numbered *count - 5000
- * or later. Non-zero on success; on failure neither is written. */
+ * or later. Non-zero on success; on failure (no usable ring, or a writer holds the header past the read budget)
+ * neither is written. */
 uint8_t GetEventWriteState(int32_t* pos, uint64_t* count);
+
+/* The ring's condition, as the file at its path is now. Every entry that reads or writes the ring checks it
+ * first and never touches a mapping whose file was cut shorter, deleted or replaced: it maps the file at the path
+ * in its place when that is a sound ring (a new ring counts its events from 0 again), and otherwise fails until
+ * one is there. *generation (may be NULL) receives the number of ring files mapped since InitLogLibrary, 1 for
+ * the first: a change tells a reader that it now reads another ring, from its first slot. */
+#define QORSLOG_RING_OK 0
+#define QORSLOG_RING_HELD 1 /* the last read gave up on a writer that holds the ring (stopped mid-write) */
+#define QORSLOG_RING_MISSING 2 /* no ring file at the path */
+#define QORSLOG_RING_DAMAGED 3 /* the file at the path is no sound ring (cut short, wrong size or magic) */
+/* One of the QORSLOG_RING_ values, or QORSLOG_ERR_NOT_INIT. */
+int32_t GetRingStatus(uint32_t* generation);
 
 /* Appends one event. type is any event type number, level 0..0x7FFF, textGbk a NUL-terminated GBK text (cut at a
  * character boundary to 255 bytes). time may be NULL for now; its wMilliseconds gives the milliseconds part.

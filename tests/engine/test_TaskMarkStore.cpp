@@ -164,6 +164,9 @@ TEST(MarkFile, EntriesComeBackAsTheyWereWritten)
     e.title = Gbk::encode(U("事故"));
     e.eventState = {2, 4998, 3, T0, 4};
     e.first = {123456, 789, Gbk::encode(U("1号主变差动保护动作"))};
+    e.numbered = true;
+    e.firstNumber = 123456789012ull;
+    e.endNumber = 123456789017ull;
     TaskMarkFile::Entry r;
     r.kind = TTaskKind::Report;
     r.index = 0;
@@ -180,6 +183,8 @@ TEST(MarkFile, EntriesComeBackAsTheyWereWritten)
     EXPECT_EQ(b.first.time, 123456u);
     EXPECT_EQ(b.first.msec, 789u);
     EXPECT_EQ(b.first.text, e.first.text);
+    EXPECT_TRUE(b.numbered);
+    EXPECT_EQ(b.endNumber - b.firstNumber, 5u);
     EXPECT_EQ((*back)[1].kind, TTaskKind::Report);
     EXPECT_EQ((*back)[1].reportState.RetryCount, 2);
     // A one-byte change of a task record changes its fingerprint.
@@ -309,7 +314,7 @@ TEST_F(MarkStoreTest, AMarkThatNoLongerAppliesIsDroppedWithItsReason)
             LangText::TaskMarkStore_Str::Str1},
         {"task deleted",
             [](MarkStoreTest& t, int32_t) { t.m_source.EventTasks.remove(0); },
-            LangText::TaskMarkStore_Str::Str1}, // task 1 moved to index 0: another record there
+            LangText::TaskMarkStore_Str::Str2}, // task 1 moved to index 0 and is resumed there
         {"ring overwrote the first event",
             [](MarkStoreTest& t, int32_t pos) { t.m_log.putEvent(pos, 3, 1, U("1号主变差动保护动作"), 2000); },
             LangText::TaskMarkStore_Str::Str3},
@@ -331,9 +336,74 @@ TEST_F(MarkStoreTest, AMarkThatNoLongerAppliesIsDroppedWithItsReason)
         }
         c.change(*this, pos);
         auto run = start();
-        EXPECT_EQ(run->tables.EventTasks.state(0).State, 0) << c.name;
+        // 事故 is idle wherever it is; 日报, moved to index 0 by the deletion, keeps its mark.
+        const bool moved = Gbk::fieldText(run->tables.EventTasks.task(0).Title) == U("日报");
+        EXPECT_EQ(run->tables.EventTasks.state(0).State, moved ? 1 : 0) << c.name;
         EXPECT_TRUE(run->panel.contains(text(c.line).arg(U("事件邮件"), U("事故"))))
             << c.name << ": " << run->panel.join(QLatin1Char('\n')).toStdString();
+        run->main->DestroyEngine();
+    }
+}
+
+// Marks no run of the send loop could leave: each is dropped with its own line, the others are resumed.
+TEST_F(MarkStoreTest, MarksOutOfBoundsAreDroppedWithTheirLineAndTheOthersResumed)
+{
+    auto editEntry = [](MarkStoreTest& t, void (*edit)(TaskMarkFile::Entry&)) {
+        auto entries = TaskMarkFile::decode(t.fileBytes());
+        ASSERT_TRUE(entries.has_value());
+        edit(entries->front()); // 事故's mark
+        t.writeFile(TaskMarkFile::encode(*entries));
+    };
+    SYSTEMTIME ahead = T0;
+    ahead.wYear = 2025;
+    struct TCase
+    {
+        const char* name;
+        std::function<void(MarkStoreTest&)> change;
+        QString line; // about 事故
+        bool resumed; // 日报's mark
+    };
+    const TCase cases[] = {
+        {"a billion attempts",
+            [&](MarkStoreTest& t) {
+                editEntry(t, [](TaskMarkFile::Entry& e) { e.eventState.RetryCount = 1000000000; });
+            },
+            text(LangText::MarkRestore_Str::Str0).arg(U("事件邮件"), U("事故"), U("1000000000"), U("5")),
+            true},
+        {"a trigger time a year ahead",
+            [&](MarkStoreTest& t) {
+                editEntry(t, [](TaskMarkFile::Entry& e) { e.eventState.TriggerTime.wYear += 1; });
+            },
+            text(LangText::MarkRestore_Str::Str1).arg(U("事件邮件"), U("事故"), DateTimeText(ahead)),
+            true},
+        {"more marks than a file of ours holds",
+            [](MarkStoreTest& t) {
+                QByteArray bytes = QByteArray("QORMARKS") + QByteArray("\x02\x00\x00\x00\x01\x00\x01\x00", 8);
+                const uint64_t sum =
+                    TaskMarkFile::hash64(bytes.constData(), size_t(bytes.size()), 0x514D41524B53554Dull);
+                t.writeFile(bytes.append(reinterpret_cast<const char*>(&sum), 8));
+            },
+            text(LangText::TaskMarkStore_Str::Str4).section(QLatin1Char('%'), 0, 0),
+            false},
+    };
+    for (const TCase& c : cases) {
+        m_source = TMailTables{};
+        m_log = TFakeLogLibrary{};
+        SetUp();
+        QFile::remove(m_path);
+        {
+            auto run = start();
+            at(0);
+            triggerBoth(*run);
+            run->main->DestroyEngine();
+        }
+        c.change(*this);
+        at(60);
+        auto run = start();
+        const QString panel = run->panel.join(QLatin1Char('\n'));
+        EXPECT_TRUE(panel.contains(c.line)) << c.name << ": " << panel.toStdString();
+        EXPECT_EQ(run->tables.EventTasks.state(0).State, 0) << c.name;
+        EXPECT_EQ(run->tables.EventTasks.state(1).State, c.resumed ? 1 : 0) << c.name;
         run->main->DestroyEngine();
     }
 }
