@@ -53,9 +53,9 @@ QIcon treeImage(int index)
     }
 }
 
-QTreeWidgetItem* taskNode(const QString& title, const QIcon& image)
+QTreeWidgetItem* taskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title, const QIcon& image)
 {
-    auto* node = new QTreeWidgetItem(QStringList{title});
+    auto* node = new TTaskNode(engine, kind, title);
     node->setIcon(0, image);
     return node;
 }
@@ -159,12 +159,14 @@ void TQorsmailMainForm::fillSetupTree()
     const TMailTables& tables = m_engine.tables();
     QList<QTreeWidgetItem*> nodes;
     for (int i = 0; i < tables.EventTaskCount(); ++i) {
-        nodes.append(taskNode(Gbk::fieldText(tables.EventTasks.task(i).Title), m_taskImage));
+        nodes.append(
+            taskNode(m_engine, TTaskKind::Event, Gbk::fieldText(tables.EventTasks.task(i).Title), m_taskImage));
     }
     m_eventRoot->addChildren(nodes); // at once: the view relayouts once, not once a node
     nodes.clear();
     for (int i = 0; i < tables.ReportTaskCount(); ++i) {
-        nodes.append(taskNode(Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
+        nodes.append(
+            taskNode(m_engine, TTaskKind::Report, Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
     }
     m_reportRoot->addChildren(nodes);
 }
@@ -428,7 +430,7 @@ void TQorsmailMainForm::addEventTask()
     }
     m_engine.tables().EventTasks.append(dlg.Task); // with a zeroed state
     m_engine.notifyTableEdited(TTaskKind::Event);
-    QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
+    QTreeWidgetItem* node = taskNode(m_engine, TTaskKind::Event, Gbk::fieldText(dlg.Task.Title), m_taskImage);
     m_eventRoot->addChild(node);
     m_eventRoot->setExpanded(true);
     m_ui->SetupTree->setCurrentItem(node); // the selection change shows its panel
@@ -444,7 +446,7 @@ void TQorsmailMainForm::addReportTask()
     }
     m_engine.tables().ReportTasks.append(dlg.Task);
     m_engine.notifyTableEdited(TTaskKind::Report);
-    QTreeWidgetItem* node = taskNode(Gbk::fieldText(dlg.Task.Title), m_taskImage);
+    QTreeWidgetItem* node = taskNode(m_engine, TTaskKind::Report, Gbk::fieldText(dlg.Task.Title), m_taskImage);
     m_reportRoot->addChild(node);
     m_reportRoot->setExpanded(true);
     m_ui->SetupTree->setCurrentItem(node);
