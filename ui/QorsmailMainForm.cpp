@@ -91,6 +91,8 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     m_eventRoot->setIcon(0, treeImage(EventRootImage));
     m_reportRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("报表邮件")});
     m_reportRoot->setIcon(0, treeImage(ReportRootImage));
+    // Every row is one icon and one line: the view need not measure thousands of task rows to lay them out.
+    m_ui->SetupTree->setUniformRowHeights(true);
     // The log panel: white text on the highlight colour; the selected newest line inverts it.
     QPalette logPalette = m_ui->LogMemo->palette();
     const QColor highlight = logPalette.color(QPalette::Highlight);
