@@ -4,6 +4,8 @@
 // memory is read from /proc at that moment. Target: station <= 1.5 x baseline, compared by medians. A third
 // start, the same baseline with libcurl and its libraries preloaded, tells the cost of loading the mail library
 // apart from the station's own work (ratio_to_curl_baseline).
+// BM_Station2000TasksVs100: the station with 2000 event tasks against the same with 100 tasks (50 of each
+// kind), started in turn; target: the 2000-task start within 1.2 x the 100-task start, by medians.
 
 #include "../tests/e2e/StationProcess.h"
 #include "QorsmailFunc.h"
@@ -38,12 +40,17 @@ double residentKb(qint64 pid)
     return 0;
 }
 
-void writeTaskFile(const QString& workDir)
+// 50 tasks of each kind, then `extraEvents` more event tasks.
+void writeTaskFile(const QString& workDir, int extraEvents = 0)
 {
     QDir().mkpath(workDir + QStringLiteral("CfgCache"));
     TMailTables tables;
     SetTaskDefaults(tables);
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 50 + extraEvents; ++i) {
+        if (i >= 50) {
+            tables.EventTasks.append(tables.EventTasks.task(i % 50));
+            continue;
+        }
         TEventMailTask event{};
         event.LevelMask = -1;
         event.ReceiverCount = 1;
@@ -147,6 +154,39 @@ void BM_StationStartupVsBaseline(benchmark::State& state)
     state.counters["station_rss_kB"] = rss;
 }
 BENCHMARK(BM_StationStartupVsBaseline)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+void BM_Station2000TasksVs100(benchmark::State& state)
+{
+    TStationLock lock;
+    QTemporaryDir small;
+    QTemporaryDir large;
+    const QString smallDir = small.path() + QLatin1Char('/');
+    const QString largeDir = large.path() + QLatin1Char('/');
+    writeTaskFile(smallDir);
+    writeTaskFile(largeDir, 2000 - 50);
+    std::vector<double> smallMs;
+    std::vector<double> largeMs;
+    const QString station = binPath(QStringLiteral("qormail"));
+    for (auto _ : state) {
+        QProcess a;
+        const double s =
+            timeToWindow(a, station, {}, TStation::environment(smallDir), "qormail: main window shown", nullptr);
+        QProcess b;
+        const double l =
+            timeToWindow(b, station, {}, TStation::environment(largeDir), "qormail: main window shown", nullptr);
+        if (s < 0 || l < 0) {
+            state.SkipWithError("a window never showed");
+            return;
+        }
+        state.SetIterationTime(l / 1000.0);
+        smallMs.push_back(s);
+        largeMs.push_back(l);
+    }
+    state.counters["ms_100_tasks"] = median(smallMs);
+    state.counters["ms_2000_tasks"] = median(largeMs);
+    state.counters["ratio"] = median(largeMs) / median(smallMs);
+}
+BENCHMARK(BM_Station2000TasksVs100)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 // The smallest Qt Widgets program that shows a main window, started and timed exactly like the station.
 int runBaselineWindow(int argc, char** argv)

@@ -48,11 +48,13 @@ private:
 // Decides when the event step runs between the regular ticks. A watch every ExtraReadIntervalMs looks at how
 // far the ring has moved on (the write state alone, no events read): after a read that found the ring filling
 // fast it reads whatever is new, otherwise only once more than a fifth of the ring is waiting. A quiet ring is
-// therefore still read on the regular tick only.
+// therefore still read on the regular tick only. The watch costs a look at two counters; it comes ten times a
+// second so that a storm of 20,000 events a second, which fills the ring in a quarter of a second, is read
+// before the ring turns over, also in the first moments of the storm.
 class TReadPacer
 {
 public:
-    static constexpr int ExtraReadIntervalMs = 1000;
+    static constexpr int ExtraReadIntervalMs = 100;
     static constexpr uint64_t FastBacklog = 1000; // a fifth of the ring
 
     // After every read: the events written since the previous read (lost ones included), and whether some were

@@ -90,7 +90,7 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     m_sendMailTimer.setInterval(1000);
     connect(&m_triggerTimer, &QTimer::timeout, this, &TQorsmailMain::TriggerTimerTimer);
     connect(&m_sendMailTimer, &QTimer::timeout, this, &TQorsmailMain::SendMailTimerTimer);
-    // Restarted after each watch, so watches never pile up; precise, since at 4000 events a second a late
+    // Restarted after each watch, so watches never pile up; precise, since at 20,000 events a second a late
     // watch is what lets the ring turn over.
     m_eventWatchTimer.setInterval(TReadPacer::ExtraReadIntervalMs);
     m_eventWatchTimer.setSingleShot(true);
@@ -298,6 +298,10 @@ void TQorsmailMain::SendMailTimerTimer()
     // after each exchange the task is found again by its serial, and the walk goes on over the tasks not yet
     // visited in this pass.
     std::unordered_set<uint64_t> visited;
+    visited.reserve(static_cast<size_t>(std::max(m_tables.EventTasks.count(), m_tables.ReportTasks.count())));
+    // The clock is read again after each exchange, not for each task: a read looks the time zone up anew, and a
+    // walk over thousands of marked tasks would spend its time there.
+    SYSTEMTIME now = m_clock.now();
     for (int i = 0; i < m_tables.EventTasks.count(); ++i) {
         const uint64_t serial = m_tables.EventTasks.serial(i);
         if (!visited.insert(serial).second) {
@@ -308,8 +312,8 @@ void TQorsmailMain::SendMailTimerTimer()
             continue;
         }
         const TEventMailTask& task = m_tables.EventTasks.task(i);
-        const auto elapsed = static_cast<int32_t>(
-            m_log.SecondsFromSystemTime(m_clock.now()) - m_log.SecondsFromSystemTime(state.TriggerTime));
+        const auto elapsed =
+            static_cast<int32_t>(m_log.SecondsFromSystemTime(now) - m_log.SecondsFromSystemTime(state.TriggerTime));
         const int64_t waitSeconds = m_tables.SmtpSettings.WaitSeconds;
         if (state.State == 1) {
             if (elapsed < task.WaitSec) {
@@ -348,6 +352,7 @@ void TQorsmailMain::SendMailTimerTimer()
         context.lastError.clear(); // a failure before any exchange must not carry another task's error
         const bool sent = SendEventMail(context, taskCopy, stateCopy, span ? &*span : nullptr, mailId);
         m_sendingTask = {};
+        now = m_clock.now();
 
         const int k = m_tables.EventTasks.indexOfSerial(serial);
         if (k < 0) {
@@ -391,8 +396,8 @@ void TQorsmailMain::SendMailTimerTimer()
         if (state.State == 0) {
             continue;
         }
-        const auto elapsed = static_cast<int32_t>(
-            m_log.SecondsFromSystemTime(m_clock.now()) - m_log.SecondsFromSystemTime(state.DueTime));
+        const auto elapsed =
+            static_cast<int32_t>(m_log.SecondsFromSystemTime(now) - m_log.SecondsFromSystemTime(state.DueTime));
         if (state.RetryCount > 0
             && static_cast<int64_t>(elapsed)
                 < static_cast<int64_t>(state.RetryCount) * m_tables.SmtpSettings.WaitSeconds) {
@@ -404,6 +409,7 @@ void TQorsmailMain::SendMailTimerTimer()
         context.lastError.clear();
         const int outcome = SendReportMail(context, taskCopy, mailId);
         m_sendingTask = {};
+        now = m_clock.now();
 
         const int k = m_tables.ReportTasks.indexOfSerial(serial);
         if (k < 0) {

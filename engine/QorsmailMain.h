@@ -47,7 +47,7 @@ public:
     // One trigger tick and one send pass (the timers' handlers; tests call them directly).
     void TriggerTimerTimer();
     void SendMailTimerTimer();
-    // The watch between the regular ticks (every second, while the trigger timer runs): runs the event step
+    // The watch between the regular ticks (ten times a second, while the trigger timer runs): runs the event step
     // when the ring fills fast, so a storm is read before the ring turns over.
     void EventWatchTimerTimer();
 

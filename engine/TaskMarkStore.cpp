@@ -325,7 +325,10 @@ void TTaskMarkStore::followOne(TTaskKind kind, int index)
         mark.serial = serial;
         TaskMarkFile::Entry& e = mark.entry;
         e.kind = kind;
-        QRandomGenerator::system()->generate(e.mailId.begin(), e.mailId.end());
+        // From the securely seeded generator, not the system one: the identity has to be unique, not secret,
+        // and the system source costs microseconds a call where the processor's seed instruction backs it,
+        // which a tick marking thousands of tasks would feel.
+        QRandomGenerator::global()->generate(e.mailId.begin(), e.mailId.end());
         if (isEvent) {
             const TEventMailTask& task = m_tables.EventTasks.task(index);
             e.fingerprint = TaskMarkFile::fingerprintOf(task);
@@ -436,6 +439,12 @@ void TTaskMarkStore::queueWrite()
         ++m_queued;
     }
     m_wake.notify_all();
+}
+
+uint64_t TTaskMarkStore::writesQueued()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_queued;
 }
 
 bool TTaskMarkStore::flush()

@@ -64,6 +64,8 @@ public:
 
     // Nanoseconds the last file write took (write, flush to disk, rename, directory flush).
     int64_t lastWriteNanoseconds() const { return m_lastWriteNs.load(); }
+    // How many times the marks were handed to the writer so far; each time holds every change made before it.
+    uint64_t writesQueued();
 
 private:
     struct TMark

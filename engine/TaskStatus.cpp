@@ -163,7 +163,16 @@ const TTaskOutcomes::Record* TTaskOutcomes::find(TTaskKind kind, uint64_t serial
 
 TTaskStatus TTaskStatusView::status(TTaskKind kind, int index) const
 {
-    const SYSTEMTIME now = m_clock.now();
+    return status(kind, index, m_clock.now());
+}
+
+TStatusSummary TTaskStatusView::summary() const
+{
+    return summary(m_clock.now());
+}
+
+TTaskStatus TTaskStatusView::status(TTaskKind kind, int index, const SYSTEMTIME& now) const
+{
     const auto elapsedSince = [&](const SYSTEMTIME& from) {
         return static_cast<int32_t>(m_log.SecondsFromSystemTime(now) - m_log.SecondsFromSystemTime(from));
     };
@@ -194,12 +203,12 @@ TTaskStatus TTaskStatusView::status(TTaskKind kind, int index) const
     return s;
 }
 
-TStatusSummary TTaskStatusView::summary() const
+TStatusSummary TTaskStatusView::summary(const SYSTEMTIME& now) const
 {
     TStatusSummary sum;
     const auto add = [&](TTaskKind kind, int count, auto serialOf, auto titleOf) {
         for (int i = 0; i < count; ++i) {
-            const TTaskStatus s = status(kind, i);
+            const TTaskStatus s = status(kind, i, now);
             sum.waiting += s.phase == TTaskPhase::Waiting ? 1 : 0;
             sum.retrying += s.phase == TTaskPhase::Retrying ? 1 : 0;
             sum.sending += s.phase == TTaskPhase::Sending ? 1 : 0;

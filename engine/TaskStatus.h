@@ -131,6 +131,10 @@ public:
     // Idle for an index outside the table.
     TTaskStatus status(TTaskKind kind, int index) const;
     TStatusSummary summary() const;
+    // The same at a time the caller read once: reading the local clock looks the time zone up again, which
+    // costs more than the status itself when it is done for every task.
+    TTaskStatus status(TTaskKind kind, int index, const SYSTEMTIME& now) const;
+    TStatusSummary summary(const SYSTEMTIME& now) const;
 
 private:
     const TMailTables& m_tables;

@@ -11,6 +11,7 @@
 #include "ReportMailProperty.h"
 #include "SmtpSetupDlg.h"
 #include "TaskFileStore.h"
+#include "TaskStatusDisplay.h"
 
 #include <QDir>
 #include <QTreeWidget>
@@ -84,7 +85,8 @@ QTreeWidgetItem* TConfigCommands::selectedTaskRoot() const
 
 QTreeWidgetItem* TConfigCommands::addTaskNode(QTreeWidgetItem* root, const QString& title)
 {
-    auto* node = new QTreeWidgetItem(QStringList{title});
+    const TTaskKind kind = root == m_view.eventRoot ? TTaskKind::Event : TTaskKind::Report;
+    auto* node = new TTaskNode(m_engine, kind, title);
     node->setIcon(0, m_view.taskImage);
     root->addChild(node);
     root->setExpanded(true);

@@ -49,9 +49,9 @@ QIcon treeImage(int index)
     }
 }
 
-QTreeWidgetItem* taskNode(const QString& title, const QIcon& image)
+QTreeWidgetItem* taskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title, const QIcon& image)
 {
-    auto* node = new QTreeWidgetItem(QStringList{title});
+    auto* node = new TTaskNode(engine, kind, title);
     node->setIcon(0, image);
     return node;
 }
@@ -73,6 +73,8 @@ TQorsmailMainForm::TQorsmailMainForm(TQorsmailMain& engine, TMainFormOptions opt
     m_eventRoot->setIcon(0, treeImage(EventRootImage));
     m_reportRoot = new QTreeWidgetItem(m_ui->SetupTree, {QStringLiteral("报表邮件")});
     m_reportRoot->setIcon(0, treeImage(ReportRootImage));
+    // Every row is one icon and one line: the view need not measure thousands of task rows to lay them out.
+    m_ui->SetupTree->setUniformRowHeights(true);
     // The log panel: white text on the highlight colour; the selected newest line inverts it.
     QPalette logPalette = m_ui->LogMemo->palette();
     const QColor highlight = logPalette.color(QPalette::Highlight);
@@ -149,12 +151,14 @@ void TQorsmailMainForm::fillSetupTree()
     const TMailTables& tables = m_engine.tables();
     QList<QTreeWidgetItem*> nodes;
     for (int i = 0; i < tables.EventTaskCount(); ++i) {
-        nodes.append(taskNode(Gbk::fieldText(tables.EventTasks.task(i).Title), m_taskImage));
+        nodes.append(
+            taskNode(m_engine, TTaskKind::Event, Gbk::fieldText(tables.EventTasks.task(i).Title), m_taskImage));
     }
     m_eventRoot->addChildren(nodes); // at once: the view relayouts once, not once a node
     nodes.clear();
     for (int i = 0; i < tables.ReportTaskCount(); ++i) {
-        nodes.append(taskNode(Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
+        nodes.append(
+            taskNode(m_engine, TTaskKind::Report, Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
     }
     m_reportRoot->addChildren(nodes);
 }

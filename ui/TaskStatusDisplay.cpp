@@ -5,14 +5,46 @@
 #include "TaskStatus.h"
 
 #include <QLineEdit>
-#include <QTreeWidgetItem>
+
+namespace {
+
+int taskCount(const TMailTables& tables, TTaskKind kind)
+{
+    return kind == TTaskKind::Event ? tables.EventTaskCount() : tables.ReportTaskCount();
+}
+
+} // namespace
+
+TTaskNode::TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title)
+    : QTreeWidgetItem(QStringList{title})
+    , m_engine(engine)
+    , m_kind(kind)
+{
+}
+
+QVariant TTaskNode::data(int column, int role) const
+{
+    if (role != Qt::ToolTipRole || column != 0) {
+        return QTreeWidgetItem::data(column, role);
+    }
+    const QTreeWidgetItem* root = parent();
+    const int i = root ? root->indexOfChild(const_cast<TTaskNode*>(this)) : -1;
+    // Nodes and table rows are kept in step by the window; a node beyond its table (mid-change) shows nothing.
+    if (i < 0 || i >= taskCount(m_engine.tables(), m_kind)) {
+        return QString();
+    }
+    return GetLangText(LangText::TaskStatus_Str::Str0) + TaskStatusText(m_engine.taskStatus().status(m_kind, i));
+}
 
 TTaskStatusDisplay::TTaskStatusDisplay(TQorsmailMain& engine, const Targets& targets, QObject* parent)
     : QObject(parent)
     , m_engine(engine)
     , m_targets(targets)
 {
-    connect(&m_engine, &TQorsmailMain::taskStateChanged, this, &TTaskStatusDisplay::refresh);
+    m_coalesce.setSingleShot(true);
+    m_coalesce.setInterval(0);
+    connect(&m_coalesce, &QTimer::timeout, this, &TTaskStatusDisplay::refresh);
+    connect(&m_engine, &TQorsmailMain::taskStateChanged, this, &TTaskStatusDisplay::refreshSoon);
     m_ticker.setInterval(1000);
     connect(&m_ticker, &QTimer::timeout, this, &TTaskStatusDisplay::refresh);
     m_ticker.start();
@@ -21,45 +53,37 @@ TTaskStatusDisplay::TTaskStatusDisplay(TQorsmailMain& engine, const Targets& tar
 void TTaskStatusDisplay::setCurrentNode(QTreeWidgetItem* node)
 {
     m_current = node;
-    showCurrent(); // the tool tips and the summary do not depend on the selection
+    showCurrent(m_engine.clock().now()); // the summary does not depend on the selection
 }
 
-QString TTaskStatusDisplay::nodeText(TTaskKind kind, int index) const
+void TTaskStatusDisplay::refreshSoon()
 {
-    return TaskStatusText(m_engine.taskStatus().status(kind, index));
+    if (!m_coalesce.isActive()) {
+        m_coalesce.start();
+    }
 }
 
-void TTaskStatusDisplay::showCurrent()
+void TTaskStatusDisplay::showCurrent(const SYSTEMTIME& now)
 {
     QTreeWidgetItem* root = m_current ? m_current->parent() : nullptr;
     const TMailTables& tables = m_engine.tables();
     const int i = root ? root->indexOfChild(m_current) : -1;
-    // Nodes and table rows are kept in step by the window; a node beyond its table (mid-change) shows nothing.
+    const auto text = [&](TTaskKind kind) {
+        return i < taskCount(tables, kind) ? TaskStatusText(m_engine.taskStatus().status(kind, i, now)) : QString();
+    };
     if (root && root == m_targets.eventRoot && m_targets.eventStatus) {
-        m_targets.eventStatus->setText(i < tables.EventTaskCount() ? nodeText(TTaskKind::Event, i) : QString());
+        m_targets.eventStatus->setText(text(TTaskKind::Event));
     } else if (root && root == m_targets.reportRoot && m_targets.reportStatus) {
-        m_targets.reportStatus->setText(i < tables.ReportTaskCount() ? nodeText(TTaskKind::Report, i) : QString());
+        m_targets.reportStatus->setText(text(TTaskKind::Report));
     }
 }
 
 void TTaskStatusDisplay::refresh()
 {
-    const QString label = GetLangText(LangText::TaskStatus_Str::Str0);
-    const auto refreshRoot = [&](QTreeWidgetItem* root, TTaskKind kind, int count) {
-        if (!root) {
-            return;
-        }
-        for (int i = 0; i < root->childCount(); ++i) {
-            const QString text = i < count ? nodeText(kind, i) : QString();
-            root->child(i)->setToolTip(0, text.isEmpty() ? QString() : label + text);
-        }
-    };
-    const TMailTables& tables = m_engine.tables();
-    refreshRoot(m_targets.eventRoot, TTaskKind::Event, tables.EventTaskCount());
-    refreshRoot(m_targets.reportRoot, TTaskKind::Report, tables.ReportTaskCount());
-    showCurrent();
-
-    const QString summary = StatusSummaryText(m_engine.taskStatus().summary());
+    m_coalesce.stop(); // a refresh asked for now covers the changes that were waiting for one
+    const SYSTEMTIME now = m_engine.clock().now();
+    showCurrent(now);
+    const QString summary = StatusSummaryText(m_engine.taskStatus().summary(now));
     if (summary != m_summary) {
         m_summary = summary;
         emit summaryChanged(m_summary);

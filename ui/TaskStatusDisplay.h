@@ -1,19 +1,34 @@
 #pragma once
 
 // Shows what each task is doing: the selected task's 状态： line, every task node's tool tip, and the summary
-// line of the status bar and the tray icon. It reads the engine's status view and keeps no state of its own; it
-// refreshes on every change of a mark and once a second, since the passing of time alone changes the texts of
-// waiting and retried tasks.
+// line of the status bar and the tray icon. It reads the engine's status view and keeps no state of its own.
+// A tool tip is made when it is asked for (TTaskNode), so no change of a mark touches the other nodes. The line
+// and the summary follow the changes of the marks, at most once per turn of the event loop however many marks
+// one tick or pass changed, and once a second, since the passing of time alone changes the texts of waiting and
+// retried tasks.
 
+#include "QorsmailDef.h"
 #include "TaskKind.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QTreeWidgetItem>
 
 class QLineEdit;
-class QTreeWidgetItem;
 class TQorsmailMain;
+
+// A task node of the setup tree: its tool tip is the task's status at the moment it is read.
+class TTaskNode : public QTreeWidgetItem
+{
+public:
+    TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title);
+    QVariant data(int column, int role) const override;
+
+private:
+    TQorsmailMain& m_engine;
+    TTaskKind m_kind;
+};
 
 class TTaskStatusDisplay : public QObject
 {
@@ -32,7 +47,7 @@ public:
 
     // The node whose status the panel line shows (a task node, or anything else for none).
     void setCurrentNode(QTreeWidgetItem* node);
-    // Recomputes every text now.
+    // Recomputes the line and the summary now.
     void refresh();
 
     QString summaryText() const { return m_summary; }
@@ -42,13 +57,15 @@ signals:
     void summaryChanged(const QString& summary);
 
 private:
-    QString nodeText(TTaskKind kind, int index) const;
+    // A mark changed: one refresh once the current event is handled, for all the changes it made.
+    void refreshSoon();
     // The panel line of the selected task.
-    void showCurrent();
+    void showCurrent(const SYSTEMTIME& now);
 
     TQorsmailMain& m_engine;
     Targets m_targets;
     QTreeWidgetItem* m_current = nullptr;
     QString m_summary;
     QTimer m_ticker;
+    QTimer m_coalesce;
 };

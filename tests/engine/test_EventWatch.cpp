@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -53,23 +54,26 @@ struct TWatchedStation
         main->TriggerTimer().start();
     }
 
-    // Station time, second by second: `perSecond` events are written over each second, then the watch runs,
-    // and every fifth second the regular tick. matchAt: the events (counted from the start) that match.
-    void run(int seconds, uint64_t perSecond, const std::vector<uint64_t>& matchAt = {})
+    // Station time, second by second: `perSecond` events are written over each second, with `watches` watches
+    // spread over it (the station's own pace is ten), and every fifth second the regular tick. matchAt: the
+    // events (counted from the start) that match.
+    void run(int seconds, uint64_t perSecond, const std::vector<uint64_t>& matchAt = {}, int watches = 1)
     {
         for (int s = 0; s < seconds; ++s) {
-            for (uint64_t k = 0; k < perSecond; ++k) {
-                const uint64_t n = posted++;
-                const bool match = std::find(matchAt.begin(), matchAt.end(), n) != matchAt.end();
-                log.post(1, 1, (match ? QStringLiteral("match %1") : QStringLiteral("e%1")).arg(n));
-            }
-            clock.advance(1000);
-            ++second;
-            if (main->TriggerTimer().isActive()) {
-                main->EventWatchTimerTimer();
-                if (second % 5 == 0) {
-                    main->TriggerTimerTimer();
+            for (int w = 0; w < watches; ++w) {
+                for (uint64_t k = 0; k < perSecond / uint64_t(watches); ++k) {
+                    const uint64_t n = posted++;
+                    const bool match = std::find(matchAt.begin(), matchAt.end(), n) != matchAt.end();
+                    log.post(1, 1, (match ? QStringLiteral("match %1") : QStringLiteral("e%1")).arg(n));
                 }
+                clock.advance(1000 / watches);
+                if (main->TriggerTimer().isActive()) {
+                    main->EventWatchTimerTimer();
+                }
+            }
+            ++second;
+            if (main->TriggerTimer().isActive() && second % 5 == 0) {
+                main->TriggerTimerTimer();
             }
         }
     }
@@ -88,6 +92,7 @@ TEST(EventWatch, ReadsKeepUpWithTheRingAndAQuietRingStaysOnTheTick)
         int minReads;
         int maxReads;
         bool lossless;
+        int watches = 1;
     };
     const Case cases[] = {
         {"quiet", 10, 60, 12, 12, true},
@@ -95,11 +100,12 @@ TEST(EventWatch, ReadsKeepUpWithTheRingAndAQuietRingStaysOnTheTick)
         {"filling", 300, 60, 13, 60, true},
         {"storm of 4000 a second", 4000, 30, 30, 30, true},
         {"beyond what one read a second holds", 6000, 10, 10, 10, false},
+        {"storm of 20,000 a second at the station's watch pace", 20000, 10, 100, 102, true, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TWatchedStation st;
-        st.run(c.seconds, c.perSecond);
+        st.run(c.seconds, c.perSecond, {}, c.watches);
         EXPECT_GE(st.log.ReadCalls, c.minReads);
         EXPECT_LE(st.log.ReadCalls, c.maxReads);
         EXPECT_EQ(st.overrunLines() == 0, c.lossless) << st.panel.join(QLatin1Char('\n')).toStdString();
@@ -109,18 +115,23 @@ TEST(EventWatch, ReadsKeepUpWithTheRingAndAQuietRingStaysOnTheTick)
 
 TEST(EventWatch, AStormMarksTheTaskAtItsFirstMatch)
 {
-    TWatchedStation st;
-    st.run(3, 10);
-    const uint64_t first = st.posted + 4000 * 7 + 1234;
-    st.run(30, 4000, {first, first + 10, first + 4000 * 5});
-    EXPECT_EQ(st.overrunLines(), 0);
-    const TEventTaskState& s = st.tables.EventTasks.state(0);
-    ASSERT_EQ(s.State, 1);
-    const uint64_t number = WrittenAtStart + first;
-    EXPECT_EQ(s.FirstPos % 5000, int32_t(number % 5000));
-    const TMarkSpan* span = st.main->triggerState().Spans.find(st.tables.EventTasks.serial(0));
-    ASSERT_NE(span, nullptr);
-    EXPECT_EQ(span->First, number);
+    // Later matches, in the same read and in later ones, leave the mark where it is.
+    for (const auto& [rate, watches] : {std::pair<uint64_t, int>{4000, 1}, {20000, 10}}) {
+        SCOPED_TRACE(rate);
+        TWatchedStation st;
+        st.run(3, 10);
+        const uint64_t first = st.posted + rate * 7 + 1234;
+        st.run(30, rate, {first, first + 10, first + rate / 10, first + rate * 5}, watches);
+        EXPECT_EQ(st.overrunLines(), 0);
+        EXPECT_EQ(st.main->triggerState().ReadCount, st.log.Written) << "every event read once";
+        const TEventTaskState& s = st.tables.EventTasks.state(0);
+        ASSERT_EQ(s.State, 1);
+        const uint64_t number = WrittenAtStart + first;
+        EXPECT_EQ(s.FirstPos % 5000, int32_t(number % 5000));
+        const TMarkSpan* span = st.main->triggerState().Spans.find(st.tables.EventTasks.serial(0));
+        ASSERT_NE(span, nullptr);
+        EXPECT_EQ(span->First, number);
+    }
 }
 
 TEST(EventWatch, ABurstBetweenTwoReadsGivesOneOverrunLineAndStoppedSendingReadsNothing)

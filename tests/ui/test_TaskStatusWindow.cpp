@@ -105,6 +105,41 @@ TEST_F(TaskStatusWindow, ATaskGoesFromIdleThroughWaitingAndRetriesToGivingUp)
     EXPECT_TRUE(m_server.mails().isEmpty());
 }
 
+// Marks reported one after another in one handler are shown after it, together: the line of the selected task,
+// every tool tip (made when read, so it follows the clock too) and the summary.
+TEST_F(TaskStatusWindow, MarksOfOneHandlerAreShownOnceItEnds)
+{
+    writeTasks({makeEventTask(U("甲")), makeEventTask(U("乙")), makeEventTask(U("丙"))});
+    createForm();
+    m_engine->TriggerTimer().stop();
+    m_engine->SendMailTimer().stop();
+    select(node(0, 1));
+    m_tables.EventTasks.task(2).WaitSec = 30;
+    for (int i : {1, 2}) {
+        markEventTask(i);
+        m_engine->notifyTableEdited(TTaskKind::Event, i);
+    }
+    EXPECT_TRUE(waitUntil([&] { return summary().startsWith(U("等待发送：2 个任务")); })) << summary().toStdString();
+
+    struct Case
+    {
+        int task;
+        int advanceSeconds;
+        const char* tip;
+    };
+    const Case cases[] = {
+        {0, 0, "状态：空闲"},
+        {1, 0, "状态：等待发送（还有 0 秒）"},
+        {2, 0, "状态：等待发送（还有 30 秒）"},
+        {2, 4, "状态：等待发送（还有 26 秒）"},
+    };
+    for (const Case& c : cases) {
+        m_clock.advance(c.advanceSeconds * 1000);
+        EXPECT_EQ(node(0, c.task)->toolTip(0), U(c.tip)) << c.task;
+    }
+    EXPECT_EQ(editText("EventStatusEdit"), U("等待发送（还有 0 秒）"));
+}
+
 TEST_F(TaskStatusWindow, ATestMailReachesTheServerAndLeavesThePendingMarkAlone)
 {
     writeTasks({makeEventTask(U("甲"))}, {makeReportTask(U("日报"))});
