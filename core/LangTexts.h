@@ -202,6 +202,13 @@ QORSMAIL_TEXT(TestMail_Str, Str7, "测试邮件\"%1\"未发送：另一封邮件
 QORSMAIL_TEXT(TestMail_Str, Str8, "附件为该任务的报表文件现在找到的最新版本。")
 } // namespace TestMail_Str
 
+// Texts of ours for the report file chooser, which had them fixed in Chinese.
+namespace ChFile_Str {
+QORSMAIL_TEXT(ChFile_Str, Str0, "尚未选定文件！")
+QORSMAIL_TEXT(ChFile_Str, Str1, "请输入准确的文件名！")
+QORSMAIL_TEXT(ChFile_Str, Str2, "所有文件 (*)")
+} // namespace ChFile_Str
+
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's
