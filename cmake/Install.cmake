@@ -1,10 +1,11 @@
 # Where `cmake --install` puts everything, following the file-system hierarchy:
 #   bin/                         the station and the three tools
-#   lib/qorvane/                 the suite's two libraries, private: found through the programs' RUNPATH
+#   lib/<multiarch>/qorvane/     the suite's two libraries, private: found through the programs' RUNPATH (the
+#                                multiarch folder where GNUInstallDirs has one, so no ldconfig trigger is due)
 #   share/qorvane/Language/      language files, where the station looks when none lies beside it
 #   share/applications, share/icons/hicolor, share/metainfo   desktop integration
 #   share/man/man1, share/doc/qormail                         manual
-set(QORSMAIL_PRIVATE_LIBDIR lib/qorvane)
+set(QORSMAIL_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/qorvane)
 set(QORSMAIL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/qormail)
 set(QORSMAIL_DATADIR_RELATIVE ${CMAKE_INSTALL_DATADIR}/qorvane)
 # As the man pages name them.

@@ -8,7 +8,7 @@ QORSMAIL_PACKAGES=(
     clang libclang-rt-14-dev
     python3 python3-aiosmtpd openssl faketime
     xvfb xauth trayer fonts-wqy-microhei
-    help2man groff-base librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream
+    help2man groff-base librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian
     xdotool imagemagick
 )
 
