@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Where `cmake --install` puts everything, following the file-system hierarchy:
 #   bin/                         the station and the three tools
 #   lib/<multiarch>/qorvane/     the suite's two libraries, private: found through the programs' RUNPATH (the

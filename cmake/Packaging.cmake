@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package (cpack -G DEB, run by scripts/package). Its Depends come from dpkg-shlibdeps over the
 # installed programs, so the mail and Qt libraries appear because the programs link them.
 set(CPACK_GENERATOR DEB)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Every text the station shows or logs, with its language-file section, key and built-in default. Code asks

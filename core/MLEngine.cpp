@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MLEngine.h"
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The language engine: every text the station shows comes from the language file (GBK) by section and key, with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian 12 packages the station needs to build, test and run; sourced by scripts/test, scripts/demo and
 # scripts/package. The last two lines: man pages, icons, the Debian package and its checks; the screenshot.
 QORSMAIL_PACKAGES=(

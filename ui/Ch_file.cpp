@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Ch_file.h"
 
 #include "FormTranslator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Window translation from the language file: a window's section (named after its class) holds lines

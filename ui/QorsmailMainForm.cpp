@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "QorsmailMainForm.h"
 
 #include "AddressBookDlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SelAddrDlg.h"
 
 #include "FieldInput.h"

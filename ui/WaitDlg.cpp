@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "WaitDlg.h"
 
 #include "FormTranslator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shipped English language file against the station itself: every key of the built-in text table (read
 // from core/LangTexts.h, so a key added there fails here until the file has its English text) and every text of
 // every window, once the window has translated itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qorsmail-cfg: writes task files (qorsmail.cfg) from JSON and shows them as JSON. The station only reads the
 // task file; on Linux this tool stands where the suite's configuration program would.
 //
