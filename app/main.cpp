@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qormail: the QORVANE mail dispatch station.
 
 #include "LocalTime.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What one debug-log line costs: lock, line-end check, seek, one write, unlock. The target is at most 50 µs
 // median per line with no other writer. Each run reports the median of the single calls as "median_us".
 #include "DebugFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PostEvent from one process into the ring on a temporary working directory: the exclusive lock, the record and
 // the published write position for every event. Also reading the whole ring once.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main thread's event loop while a send waits on a server that delays each reply by 2 s: a 10 ms timer's
 // worst lateness over the whole exchange (counter worst_late_ms; the target is at most 20 ms).
 // The window with 2000 event tasks (offscreen): each command from its start to the end of the event loop turn

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 200 event mails to the local test server through the station's own composer and session, against a bare
 // libcurl loop that uploads the same 200 messages (the bytes the station produced), measured in the same run.
 // Counters: station_ms, bare_ms (200 mails each) and ratio = station / bare.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up of the station: from process start to the main window shown, with a task file of 100 tasks, beside
 // a minimal Qt Widgets window started the same way in the same run (this program with --baseline-window).
 // Both print a line once their window is shown and its first events have been handled; the station's resident

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading a task file of 1000 event and 1000 report tasks (~18 MB) against a plain read of the same file into
 // memory: the loader reads each section straight into its table, so it should cost little more than the read.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worst trigger tick: 4999 new events and 100 idle event tasks, each with its own 2-to-4-character Chinese
 // keyword that no event holds, and types and levels that pass, so every task has to look at every event; and
 // the worst tick of a storm, a whole ring read after an overrun.

@@ -1,10 +1,12 @@
+# SPDX-License-Identifier: MIT
 # Where `cmake --install` puts everything, following the file-system hierarchy:
 #   bin/                         the station and the three tools
-#   lib/qorvane/                 the suite's two libraries, private: found through the programs' RUNPATH
+#   lib/<multiarch>/qorvane/     the suite's two libraries, private: found through the programs' RUNPATH (the
+#                                multiarch folder where GNUInstallDirs has one, so no ldconfig trigger is due)
 #   share/qorvane/Language/      language files, where the station looks when none lies beside it
 #   share/applications, share/icons/hicolor, share/metainfo   desktop integration
 #   share/man/man1, share/doc/qormail                         manual
-set(QORSMAIL_PRIVATE_LIBDIR lib/qorvane)
+set(QORSMAIL_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/qorvane)
 set(QORSMAIL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/qormail)
 set(QORSMAIL_DATADIR_RELATIVE ${CMAKE_INSTALL_DATADIR}/qorvane)
 # As the man pages name them.
@@ -30,10 +32,16 @@ foreach(library qorslog2 Usrgate)
     endif()
 endforeach()
 
-# Language files, when the source tree carries any (without one the station shows its built-in texts).
-file(GLOB QORSMAIL_LANGUAGE_FILES ${PROJECT_SOURCE_DIR}/Language/*.lang)
+# Language files: qormail.en.lang, the English texts the station reads when the locale asks for English (without
+# a language file it shows its built-in Chinese texts). The build tree gets a copy beside its programs, so a build
+# runs in English as an installation does.
+file(GLOB QORSMAIL_LANGUAGE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/Language/*.lang)
 if(QORSMAIL_LANGUAGE_FILES)
     install(FILES ${QORSMAIL_LANGUAGE_FILES} DESTINATION ${QORSMAIL_DATADIR_RELATIVE}/Language)
+    foreach(language_file ${QORSMAIL_LANGUAGE_FILES})
+        get_filename_component(language_name ${language_file} NAME)
+        configure_file(${language_file} ${CMAKE_BINARY_DIR}/bin/Language/${language_name} COPYONLY)
+    endforeach()
 endif()
 
 file(GLOB QORSMAIL_DOCS ${PROJECT_SOURCE_DIR}/docs/*.md)

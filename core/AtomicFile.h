@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Writing a whole file so that readers see the old contents or the new, never a part: a temporary file in the

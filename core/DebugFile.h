@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The debug log: lines appended to WorkDir + "Debug/QorMail.log", GBK, CR LF, by any number of processes. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The one place where text crosses between QString and the suite's 8-bit code page 936 (GBK). Conversion uses

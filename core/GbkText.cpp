@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GbkText.h"
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Searches and comparisons on GBK text that step by characters. In GBK a double-byte character's trail byte can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A small JSON text writer that keeps fields in the order they are written (QJsonObject sorts its keys), so a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Every text the station shows or logs, with its language-file section, key and built-in default. Code asks
@@ -251,6 +252,13 @@ QORSMAIL_TEXT(TestMail_Str, Str6, "测试邮件\"%1\"未发送：该任务的报
 QORSMAIL_TEXT(TestMail_Str, Str7, "测试邮件\"%1\"未发送：另一封邮件正在发送，请稍后再试")
 QORSMAIL_TEXT(TestMail_Str, Str8, "附件为该任务的报表文件现在找到的最新版本。")
 } // namespace TestMail_Str
+
+// Texts of ours for the report file chooser, which had them fixed in Chinese.
+namespace ChFile_Str {
+QORSMAIL_TEXT(ChFile_Str, Str0, "尚未选定文件！")
+QORSMAIL_TEXT(ChFile_Str, Str1, "请输入准确的文件名！")
+QORSMAIL_TEXT(ChFile_Str, Str2, "所有文件 (*)")
+} // namespace ChFile_Str
 
 #undef QORSMAIL_TEXT
 

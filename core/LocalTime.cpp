@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LocalTime.h"
 
 SYSTEMTIME TSystemClock::now() const

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Local wall-clock time as SYSTEMTIME, behind a clock that tests can set, and the station's date-time text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MLEngine.h"
 
 #include "GbkCodec.h"
@@ -168,21 +169,58 @@ void TSpecialMemIniFile::ReadSectionLines(const QString& section, QStringList& l
     }
 }
 
+// ---- LocaleVariables ----
+
+LocaleVariables LocaleVariables::fromEnvironment()
+{
+    return {qEnvironmentVariable("LC_ALL"), qEnvironmentVariable("LC_MESSAGES"), qEnvironmentVariable("LANG")};
+}
+
+bool LocaleVariables::asksForEnglish() const
+{
+    // The first one set decides, as for every other program of the desktop.
+    for (const QString* value : {&lcAll, &lcMessages, &lang}) {
+        if (value->isEmpty()) {
+            continue;
+        }
+        // "en" alone or with a territory, code set or modifier behind it.
+        if (!value->startsWith(QLatin1String("en"))) {
+            return false;
+        }
+        return value->size() == 2 || QStringView(u"_.@").contains(value->at(2));
+    }
+    return false;
+}
+
 // ---- MultiLangEngine ----
 
 QString MultiLangEngine::languageFilePath(const QString& programFilePath)
 {
-    return languageFilePath(programFilePath, QStringLiteral(QORSMAIL_DATADIR));
+    return languageFilePath(programFilePath, QStringLiteral(QORSMAIL_DATADIR), LocaleVariables::fromEnvironment());
 }
 
 QString MultiLangEngine::languageFilePath(const QString& programFilePath, const QString& dataDir)
 {
+    return languageFilePath(programFilePath, dataDir, LocaleVariables{});
+}
+
+QString MultiLangEngine::languageFilePath(
+    const QString& programFilePath, const QString& dataDir, const LocaleVariables& locale)
+{
     const QFileInfo program(programFilePath);
-    const QString name = program.completeBaseName() + QStringLiteral(".lang");
     const QString beside = program.absolutePath() + QStringLiteral("/Language");
-    QString found = findIgnoringCase(beside, name);
-    if (found.isEmpty() && !dataDir.isEmpty()) {
-        found = findIgnoringCase(dataDir + QStringLiteral("/Language"), name);
+    const auto find = [&](const QString& name) {
+        QString found = findIgnoringCase(beside, name);
+        if (found.isEmpty() && !dataDir.isEmpty()) {
+            found = findIgnoringCase(dataDir + QStringLiteral("/Language"), name);
+        }
+        return found;
+    };
+    // A site's own file wins over the shipped English texts, which win over the built-in Chinese ones.
+    const QString name = program.completeBaseName() + QStringLiteral(".lang");
+    QString found = find(name);
+    if (found.isEmpty() && locale.asksForEnglish()) {
+        found = find(program.completeBaseName() + QStringLiteral(".en.lang"));
     }
     // Nothing found: the path beside the program, which gives an empty file and so the built-in texts.
     return found.isEmpty() ? beside + QLatin1Char('/') + name : found;

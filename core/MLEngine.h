@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The language engine: every text the station shows comes from the language file (GBK) by section and key, with
@@ -63,12 +64,25 @@ private:
     std::vector<Section> m_sections;
 };
 
+// The locale variables that choose the station's language, as the environment holds them.
+struct LocaleVariables
+{
+    QString lcAll;
+    QString lcMessages;
+    QString lang;
+
+    static LocaleVariables fromEnvironment();
+    // Whether the first non-empty of LC_ALL, LC_MESSAGES and LANG names English ("en", "en_US.UTF-8", ...).
+    bool asksForEnglish() const;
+};
+
 class MultiLangEngine
 {
 public:
-    // Opens the language file once: "Language/" beside the program file, named like the program with the
-    // extension ".lang" (the name matched ignoring case), else the installed data folder's Language/.
-    // A second call changes nothing.
+    // Opens the language file once: a site's own "Language/<program>.lang" (the program file's name with the
+    // extension ".lang", matched ignoring case) beside the program file, else in the installed data folder's
+    // Language/; when there is none and the locale asks for English, "<program>.en.lang" found the same way.
+    // Without either the built-in (Chinese) texts apply. A second call changes nothing.
     void LoadLanguageFile();
     // The same with an explicit file, for tests and tools; replaces any file loaded before.
     void LoadLanguageFileFrom(const QString& path);
@@ -80,10 +94,13 @@ public:
     // The parsed file, or null before LoadLanguageFile.
     const TSpecialMemIniFile* iniFile() const { return m_iniFile.get(); }
 
-    // Where LoadLanguageFile looks, for the given program file path.
+    // Where LoadLanguageFile looks, for the given program file path, this process's locale and data folder.
     static QString languageFilePath(const QString& programFilePath);
-    // The same with another installed data folder (the one holding Language/).
+    // The site's own file only, with another installed data folder (the one holding Language/).
     static QString languageFilePath(const QString& programFilePath, const QString& dataDir);
+    // The same for the given locale.
+    static QString languageFilePath(
+        const QString& programFilePath, const QString& dataDir, const LocaleVariables& locale);
 
 private:
     std::unique_ptr<TSpecialMemIniFile> m_iniFile;

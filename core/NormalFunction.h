@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Low-level file access that never throws: every failure is -1. Handles are POSIX descriptors; the share modes

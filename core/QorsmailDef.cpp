@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "QorsmailDef.h"
 
 #include "GbkCodec.h"

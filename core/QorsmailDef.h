@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The records every part of the station shares, laid out byte for byte as the suite's configuration program

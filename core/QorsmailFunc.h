@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The task file qorsmail.cfg (read only; the suite's configuration program writes it) and the services on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SmtpIni.h"
 
 #include "GbkCodec.h"

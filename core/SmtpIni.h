@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The settings file QorMail.ini and the profile-file reader that follows its value rules: section and key

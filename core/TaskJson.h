@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The JSON form of a task file (docs/task-file-json.md), written and read by qorsmail-cfg and written by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskJsonExport.h"
 
 #include "AtomicFile.h"

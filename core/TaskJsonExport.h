@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The export of the configuration held in memory (settings, address book, both task tables) as the JSON that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Pieces shared by the two directions of the JSON form: field paths, the names of numbers, and the record

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The station's own small file of pending marks (QorMail.marks in the working directory): one entry per task

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Diagnostics of the engine, off by default (QT_LOGGING_RULES="qorsmail.engine.info=true"): one line per event

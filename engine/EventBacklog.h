@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the station knows about the ring beyond its positions, when the library tells the running count of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The trigger tick: new events from the ring mark idle event mail tasks, then due schedules mark idle report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The two composers (event mail, report mail) and their helpers: the event line formatter, the report file

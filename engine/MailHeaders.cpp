@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MailHeaders.h"
 
 #include "GbkCodec.h"

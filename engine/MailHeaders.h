@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The top-level header fields of an outgoing mail, written by hand because no packaged mail library writes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The engine side of the main window: the trigger and send timers, the trigger state, the debug log, the SMTP

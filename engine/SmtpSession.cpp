@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SmtpSession.h"
 
 #include <QCoreApplication>

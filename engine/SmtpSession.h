@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // One mail exchange with the SMTP server: connect, authenticate, send, disconnect, as one call that reports

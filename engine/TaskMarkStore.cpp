@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskMarkStore.h"
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Keeps the pending marks of both task tables on disk, so a mail that waits out its wait or is being retried

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskStatus.h"
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What each task is doing, read from the state the engine already keeps (marks, retry counts, trigger and due

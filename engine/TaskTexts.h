@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The read-only detail texts of one task as the main window's panels show them: the trigger conditions of an

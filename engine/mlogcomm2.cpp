@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mlogcomm2.h"
 
 #include "GbkCodec.h"

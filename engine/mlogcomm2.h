@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The station's binding to the suite's event-log library. Engine code calls the library only through this

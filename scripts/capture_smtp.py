@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Mail capture server for the demo (Debian's aiosmtpd; run with /usr/bin/python3).
 
 Usage: capture_smtp.py --capdir DIR [--port N]

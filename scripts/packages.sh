@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian 12 packages the station needs to build, test and run; sourced by scripts/test, scripts/demo and
 # scripts/package. The last two lines: man pages, icons, the Debian package and its checks; the screenshot.
 QORSMAIL_PACKAGES=(
@@ -8,7 +9,7 @@ QORSMAIL_PACKAGES=(
     clang libclang-rt-14-dev
     python3 python3-aiosmtpd openssl faketime
     xvfb xauth trayer fonts-wqy-microhei
-    help2man groff-base librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream
+    help2man groff-base librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian
     xdotool imagemagick
 )
 

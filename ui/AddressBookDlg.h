@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The address book: lists, adds, renames, re-addresses and deletes entries on screen; OK replaces the

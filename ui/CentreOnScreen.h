@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Places a window in the middle of the primary screen's free area (the fixed-size dialogs open there).

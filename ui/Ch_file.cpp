@@ -1,5 +1,9 @@
+// SPDX-License-Identifier: MIT
 #include "Ch_file.h"
 
+#include "FormTranslator.h"
+#include "LangTexts.h"
+#include "MLEngine.h"
 #include "MessageBoxes.h"
 #include "TaskEditRules.h"
 #include "ui_Ch_file.h"
@@ -11,18 +15,17 @@
 
 namespace {
 
-// The chooser's own texts: fixed, not taken from the language files.
 QString noFileText()
 {
-    return QStringLiteral("尚未选定文件！");
+    return GetLangText(LangText::ChFile_Str::Str0);
 }
 QString exactNameText()
 {
-    return QStringLiteral("请输入准确的文件名！");
+    return GetLangText(LangText::ChFile_Str::Str1);
 }
 QString allFilesText()
 {
-    return QStringLiteral("所有文件 (*)");
+    return GetLangText(LangText::ChFile_Str::Str2);
 }
 
 constexpr int PathRole = Qt::UserRole;
@@ -49,6 +52,7 @@ Tch_file_dlg::Tch_file_dlg(QWidget* parent)
     , m_ui(std::make_unique<Ui::Tch_file_dlg>())
 {
     m_ui->setupUi(this);
+    TranslateForm(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     // Until a filter is set, every file fits; the name edit keeps the form's "*.*".
     m_ui->FilterComboBox1->addItem(allFilesText(), QStringList{QStringLiteral("*")});

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The small modal chooser that picks one report file from the disk: a list of file-system roots (the root folder,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CheckUsrgate.h"
 
 #include "GbkCodec.h"

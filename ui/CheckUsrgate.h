@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The exit rights check through the suite's user-rights library libUsrgate.so, loaded by name for each check:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ConfigExport.h"
 
 #include "MLEngine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The export command's dialogue: the user picks a file, the station's own files are refused with a message, a

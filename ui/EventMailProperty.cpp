@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "EventMailProperty.h"
 
 #include "FieldInput.h"

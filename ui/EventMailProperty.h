@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The event mail property dialog: shows and edits one event mail task (title, recipients, event types, levels,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FieldInput.h"
 
 #include "GbkLimitValidator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Input rules shared by the dialogs that edit 40-byte record fields (names, addresses, server settings).

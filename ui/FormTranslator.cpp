@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FormTranslator.h"
 
 #include "MLEngine.h"
@@ -14,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QWidget>
 #include <optional>
 
@@ -34,6 +36,11 @@ std::optional<int> toInteger(const QString& value)
 
 bool setCaption(QObject* component, const QString& value)
 {
+    // A menu is a window of its own (its pop-up) but its caption is its title in the menu bar.
+    if (auto* menu = qobject_cast<QMenu*>(component)) {
+        menu->setTitle(value);
+        return true;
+    }
     if (auto* widget = qobject_cast<QWidget*>(component); widget && widget->isWindow()) {
         widget->setWindowTitle(value);
     } else if (auto* button = qobject_cast<QAbstractButton*>(component)) {
@@ -44,8 +51,6 @@ bool setCaption(QObject* component, const QString& value)
         group->setTitle(value);
     } else if (auto* action = qobject_cast<QAction*>(component)) {
         action->setText(value);
-    } else if (auto* menu = qobject_cast<QMenu*>(component)) {
-        menu->setTitle(value);
     } else if (widget) {
         widget->setWindowTitle(value);
     } else {
@@ -193,6 +198,14 @@ bool SetComponentProperty(QObject* component, const QString& propertyName, const
     }
     if (lower == QLatin1String("items") || lower == QLatin1String("lines")) {
         return setStrings(component, splitList(value));
+    }
+    if (lower == QLatin1String("columns")) {
+        // The column titles of a tree or list view, "a||b".
+        if (auto* tree = qobject_cast<QTreeWidget*>(component)) {
+            tree->setHeaderLabels(splitList(value));
+            return true;
+        }
+        return false;
     }
     if (lower == QLatin1String("itemindex")) {
         return setItemIndex(component, value);

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Window translation from the language file: a window's section (named after its class) holds lines
 // "Component.Property=value" that set designed texts at run time. Language files written for the suite's
 // Windows programs use their property names (Caption, Text, Hint, Items, Lines, ItemIndex, Width, Height, Left,
-// Top); Qt's own property names work as well.
+// Top); Qt's own property names work as well, and Columns sets the column titles of a tree view ("a||b").
 
 #include <QString>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GbkLimitValidator.h"
 
 #include "GbkText.h"

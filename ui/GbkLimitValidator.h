@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Holds an edit's text to what a record field of that many GBK bytes can take, counted by whole characters: an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MailDialogs.h"
 
 #include "AddressBookDlg.h"

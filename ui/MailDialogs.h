@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The configuration dialogs of the main window, each made at its first use and kept for the whole run, so a

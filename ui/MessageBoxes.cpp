@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MessageBoxes.h"
 
 #include <QAbstractButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Every modal loop of the station goes through here (message boxes, input boxes, nested dialog runs), so tests

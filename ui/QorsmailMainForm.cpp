@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "QorsmailMainForm.h"
 
 #include "ConfigCommands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The station's main window: the setup tree of the loaded tasks, the detail panels, the log panel, the tray icon,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ReportMailProperty.h"
 
 #include "Ch_file.h"

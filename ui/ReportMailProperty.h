@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The report mail property dialog: shows and edits one report mail task (title, recipients, up to ten report

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "SelAddrDlg.h"
 
 #include "FieldInput.h"
+#include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "LangTexts.h"
 #include "MLEngine.h"
@@ -19,6 +21,7 @@ TSelEmailAddrDlg::TSelEmailAddrDlg(const TMailTables& tables, QWidget* parent)
     , m_ui(std::make_unique<Ui::TSelEmailAddrDlg>())
 {
     m_ui->setupUi(this);
+    TranslateForm(this);
     // Item views take no name from a buddy label: they are named after the label a sighted user reads.
     m_ui->AddressBookList->setAccessibleName(m_ui->Label1->text());
     m_ui->ReceiverList->setAccessibleName(m_ui->Label2->text());

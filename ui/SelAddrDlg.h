@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The recipient selection: names picked from the address book are added to the recipient lines of a property

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Only one station runs per user. The first start listens on a per-user Unix socket in the abstract namespace

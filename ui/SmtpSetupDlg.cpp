@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SmtpSetupDlg.h"
 
 #include "CentreOnScreen.h"

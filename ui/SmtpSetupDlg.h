@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The outgoing mail settings (server, port, sender, login, re-send wait and limit), edited on the dialog's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Station.h"
 
 #include "LocalTime.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The station's start-up after the single-instance check: the event-log library, the main window and the

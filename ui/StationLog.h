@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Diagnostics of the station's own start-up and window handling, off unless Qt's logging rules enable them

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskEditRules.h"
 
 #include "GbkCodec.h"

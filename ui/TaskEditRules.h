@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The deciding rules of the two task property dialogs and the report file chooser, kept free of widgets so they

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskPropertyDlg.h"
 
 #include "MessageBoxes.h"

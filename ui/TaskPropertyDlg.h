@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the two task property dialogs share: the caller's Editable/Modified contract, OK that validates and stores

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskStatusDisplay.h"
 
 #include "MLEngine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Shows what each task is doing: the selected task's 状态： line, every task node's tool tip, and the summary

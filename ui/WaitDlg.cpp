@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include "WaitDlg.h"
 
+#include "FormTranslator.h"
 #include "ui_WaitDlg.h"
 
 #include <QGuiApplication>
@@ -11,6 +13,7 @@ TWaitDialog::TWaitDialog(QWidget* parent)
     , m_ui(std::make_unique<Ui::TWaitDialog>())
 {
     m_ui->setupUi(this);
+    TranslateForm(this);
     // Silver, with black text, whatever the desktop's colours.
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(0xc0, 0xc0, 0xc0));

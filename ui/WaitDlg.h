@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The small "please wait" window shown while sending is being stopped: borderless, always on top, centred.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the case-fold table of code page 936's double-byte letters, run at build time: every double-byte
 // character whose Unicode upper case is a different character that is again a double-byte character of the
 // code page. The code page is read through glibc's iconv (GB18030, whose two-byte range is the code page) and the

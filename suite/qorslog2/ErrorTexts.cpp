@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's result texts, kept here in UTF-8 and converted to GBK once.
 
 #include "WorkDir.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "EventRing.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The event ring file, EventLog/events.ring, mapped shared by every process of the suite.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Seconds on the local wall clock, by proleptic Gregorian arithmetic: no time zone, no daylight-saving shift.
 
 #include "qorslog2.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VerifyUserDialog: the suite's login dialog, checked against the user store in the working directory.
 
 #include "GbkCodec.h"

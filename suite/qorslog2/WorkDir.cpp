@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "WorkDir.h"
 
 #include "qorslog2.h"

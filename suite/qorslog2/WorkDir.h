@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The suite's working directory: where it is, and making sure it and its folders exist.

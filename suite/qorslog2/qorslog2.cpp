@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's entries: process state, the working directory, the ring's reader and writer entries.
 
 #include "qorslog2.h"

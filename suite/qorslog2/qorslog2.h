@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libqorslog2: the QORVANE suite's event-log library on Linux.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LoginDlg.h"
 
 #include "GbkCodec.h"

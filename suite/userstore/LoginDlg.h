@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The suite's one login dialog (user name and password), shown modally by the event-log library's

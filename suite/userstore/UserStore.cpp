@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UserStore.h"
 
 #include "GbkCodec.h"

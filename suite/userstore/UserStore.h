@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The suite's user store: one text file, CfgCache/Client/client_zqv.cfg.cah in the working directory, holding

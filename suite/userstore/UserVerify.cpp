@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UserVerify.h"
 
 #include "GbkCodec.h"

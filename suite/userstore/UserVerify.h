@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Password hashing and user verification against the store. Passwords are the GBK bytes the suite's buffers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usrgate.h"
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libUsrgate: the QORVANE suite's user-rights library on Linux.
  *

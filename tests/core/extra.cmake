@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A second process for the multi-process debug-log tests.
 add_executable(core_debuglog_helper ${CMAKE_CURRENT_SOURCE_DIR}/core/helpers/debuglog_helper.cpp)
 set_target_properties(core_debuglog_helper PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

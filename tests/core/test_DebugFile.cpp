@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DebugFile.h"
 #include "GbkCodec.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GbkCodec.h"
 #include "MLEngine.h"
 
@@ -189,6 +190,57 @@ TEST(LanguageEngine, FileIsFoundBesideTheProgramIgnoringCaseThenInTheDataFolder)
                   .fileName()
                   .compare(QStringLiteral("qormail.lang"), Qt::CaseInsensitive),
         0);
+}
+
+TEST(LanguageEngine, TheLocalePicksTheEnglishFileAndASiteFileWinsOverBoth)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("bin/qormail"));
+    const QString data = dir.filePath(QStringLiteral("share"));
+    const QString english = dir.filePath(QStringLiteral("share/Language/qormail.en.lang"));
+    const QString site = dir.filePath(QStringLiteral("bin/Language/qormail.lang"));
+    writeFile(program, "");
+    writeFile(english, "[S]\r\nk=English\r\n");
+    enum Pick
+    {
+        Chinese,
+        English,
+        Site
+    };
+    const struct
+    {
+        LocaleVariables locale;
+        bool siteFile;
+        Pick expected;
+    } cases[] = {
+        {{{}, {}, QStringLiteral("en_US.UTF-8")}, false, English},
+        {{{}, {}, QStringLiteral("en")}, false, English},
+        {{{}, {}, QStringLiteral("en_GB@euro")}, false, English},
+        {{{}, {}, QStringLiteral("C")}, false, Chinese},
+        {{{}, {}, QStringLiteral("C.UTF-8")}, false, Chinese},
+        {{{}, {}, QStringLiteral("zh_CN.UTF-8")}, false, Chinese},
+        {{{}, {}, {}}, false, Chinese},
+        {{QStringLiteral("zh_CN.UTF-8"), {}, QStringLiteral("en_US.UTF-8")}, false, Chinese},
+        {{QStringLiteral("en_US.UTF-8"), QStringLiteral("C"), QStringLiteral("zh_CN.UTF-8")}, false, English},
+        {{{}, QStringLiteral("en_US.UTF-8"), QStringLiteral("C")}, false, English},
+        {{{}, QStringLiteral("C"), QStringLiteral("en_US.UTF-8")}, false, Chinese},
+        {{{}, {}, QStringLiteral("en_US.UTF-8")}, true, Site},
+        {{{}, {}, QStringLiteral("zh_CN.UTF-8")}, true, Site},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QStringLiteral("LC_ALL=%1 LC_MESSAGES=%2 LANG=%3 site file %4")
+                         .arg(c.locale.lcAll, c.locale.lcMessages, c.locale.lang)
+                         .arg(QLatin1String(c.siteFile ? "yes" : "no"))
+                         .toStdString());
+        QFile::remove(site);
+        if (c.siteFile) {
+            writeFile(site, "[S]\r\nk=site\r\n");
+        }
+        const QString path = MultiLangEngine::languageFilePath(program, data, c.locale);
+        // Chinese: no file at all, so the built-in texts.
+        EXPECT_EQ(path, c.expected == English ? english : site);
+        EXPECT_EQ(QFile::exists(path), c.expected != Chinese);
+    }
 }
 
 } // namespace

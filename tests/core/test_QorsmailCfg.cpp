@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The qorsmail-cfg tool, run as a program: JSON -> task file -> JSON round trips, refusals that name the field
 // and leave the target alone, the write lock, the modes of a written file and its backup.
 

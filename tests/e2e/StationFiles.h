@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the end-to-end tests give a real station to read: the task file, from tables the test fills, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The real qormail binary on a temporary working directory, offscreen, with its diagnostics on, and the tools it

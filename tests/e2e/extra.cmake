@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # End-to-end tests run the real station and its tools.
 find_file(QORSMAIL_FAKETIME_LIBRARY libfaketime.so.1 PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/faketime
     /usr/lib/faketime NO_DEFAULT_PATH)

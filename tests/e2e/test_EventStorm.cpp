@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real station in event storms, fed by this test straight into the ring of its working directory: a burst
 // of more events than the ring holds between two reads is told in the debug log and still found when the ring
 // holds the match; a sustained storm is read without loss and every task is marked at its first match.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real station killed and started again: a mail that was waiting or being retried goes out after the
 // restart exactly as it would have, a mark whose task changed is dropped with its line, and a damaged mark file
 // never keeps the station from sending.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real station end to end: events posted with qorslog arrive as one event mail, a report due at a chosen
 // time (faketime) arrives with its file, the debug log tells the story, and only one station runs per user.
 

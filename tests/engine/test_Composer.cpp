@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CoreTestApp.h"
 #include "FakeLogLibrary.h"
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event step of the trigger tick: which idle tasks a batch of new events marks, and with what.
 
 #include "EventTrigger.h"

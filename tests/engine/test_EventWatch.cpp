@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's reads over station time: the watch every second and the regular tick every five, driven by the
 // test (no real waiting) over a scripted ring that tells its count.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report step of the trigger tick: when a schedule marks its task, on a clock the test sets.
 
 #include "EventTrigger.h"

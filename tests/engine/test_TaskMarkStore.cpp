@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pending marks kept across a restart: the file's reader refuses every damaged form, a restart takes back only
 // the marks that still apply, and the engine reports every change of a task's state through one signal.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The detail texts of the main window's panels, built from records without a window.
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CoreTestApp.h"
 #include "EngineFixture.h"
 #include "FakeLogLibrary.h"

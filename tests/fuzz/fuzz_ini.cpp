@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings-file reader on arbitrary bytes: parsing, every look-up and the integer rules must hold for any
 // input, and a value that parses must print back to the same number.
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The language-file parser on arbitrary bytes: parsing and look-ups never fail, and every section the file
 // holds answers ReadSectionLines with lines that obey the file's syntax.
 #include "MLEngine.h"

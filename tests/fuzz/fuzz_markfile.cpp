@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mark file's reader on arbitrary bytes: it never reads outside the input, and whatever it accepts it writes
 // back to the very same bytes.
 #include "TaskMarkFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The task-file reader over arbitrary bytes: whatever it is given, the tables stay consistent, every record it
 // keeps is the file's own bytes at that record's place, and a failure always says why. The address book it
 // reads is then searched with lines taken from the same input.

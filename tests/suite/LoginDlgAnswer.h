@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Answers the suite's login dialog from a test, as a user would: waits until it is the active modal widget,

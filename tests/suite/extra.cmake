@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # User store, login dialog, VerifyUserDialog and qorvane-user tests; the rights library is loaded with dlopen.
 if(TARGET suite_test_UserStore)
     target_link_libraries(suite_test_UserStore PRIVATE qorvane_userstore qorslog2)

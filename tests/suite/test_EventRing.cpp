@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event-log library on a temporary working directory: folders, the ring file, posting, reading, error
 // texts, time conversion, and writers in other processes.
 

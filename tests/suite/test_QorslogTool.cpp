@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The qorslog tool as a user runs it, on a temporary working directory.
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The user store file, password verification, the login dialog, VerifyUserDialog and the qorvane-user tool.
 
 #include "GbkCodec.h"

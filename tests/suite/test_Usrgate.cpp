@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libUsrgate.so loaded as the station loads it: dlopen by path, entries looked up by name.
 
 #include "GbkCodec.h"

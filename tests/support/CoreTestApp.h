@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The one QCoreApplication of a test program that needs an event loop (timers, queued calls, nested loops).

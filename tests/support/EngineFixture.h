@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The engine on a temporary working directory, with the scripted event-log library, a manual clock and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A scripted event-log library for engine and UI tests, for the cases the real ring cannot produce on demand

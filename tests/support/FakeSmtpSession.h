@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // An SMTP session for dispatch-loop tests: scripted outcomes, a record of every mail it was asked to send, and

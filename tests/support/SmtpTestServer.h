@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The local SMTP test server (tests/support/smtp_server.py under /usr/bin/python3) on a free port of 127.0.0.1,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A fresh working directory for one test: a QTemporaryDir named by QORVANE_WORKDIR, with the event-log library

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Parses one captured mail with Python's email package (policy.default) and prints what a reader would see,
 as JSON, for the C++ tests: decoded subject, From and To (display name, address), the decoded bytes of every
 text part and attachment, the attachment names, and hygiene facts (parser defects, 8-bit header bytes, the

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Local SMTP server for the station's tests and benchmarks (Debian's aiosmtpd, run with /usr/bin/python3).
 
 Usage: smtp_server.py --mode MODE --capdir DIR [--certdir DIR] [--delay SECONDS]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Checks every dialog test makes: the Tab stops in focus-chain order, the name assistive technology reads for a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Walks a window's Tab order from its first stop, once round, with each stop's accessible name.

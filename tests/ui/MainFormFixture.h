@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The main window on a temporary working directory with a task file of given records, the scripted event-log

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // One QApplication for a whole UI test program (offscreen, set by CTest), created before the first test and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # UI tests load the real rights library and make user stores with the real tool.
 foreach(t ui_test_StationParts ui_test_MainForm)
     if(TARGET ${t})

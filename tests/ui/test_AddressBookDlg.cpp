@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The address book dialog, driven on the real dialog offscreen; boxes and prompts answered by the recorders.
 
 #include "AddressBookDlg.h"

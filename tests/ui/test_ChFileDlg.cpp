@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report file chooser on a real folder: roots, tree, filtered file list, the name checks and what persists
 // between showings.
 

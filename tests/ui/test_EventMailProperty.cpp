@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event mail property dialog, driven offscreen: defaults, validation in its order, ticks, the keyword
 // limit, read-only views, the cancel question, the popup commands and the recipient selection.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The input rules for 40-byte fields: trimming, the address shape by characters, the GBK byte limit.
 
 #include "FieldInput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FormTranslator.h"
 #include "MLEngine.h"
 #include "UiTestApp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The add, edit, SMTP and address-book commands through the real window and its real dialogs, the edit rule on
 // them, and commands that run while a mail is being sent.
 

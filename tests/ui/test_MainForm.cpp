@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window on a scripted event-log library and a fake SMTP session: tree, log panel, closing with and
 // without the rights library, the start-up failures, and stopping and restoring the sending.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report mail property dialog, driven offscreen: defaults, validation in its order with its texts, the file
 // list rules, the schedule, read-only views, the cancel question and the nested runs of the file chooser and the
 // recipient selection.

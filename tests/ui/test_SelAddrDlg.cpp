@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recipient selection, driven on the real dialog offscreen.
 
 #include "DialogChecks.h"

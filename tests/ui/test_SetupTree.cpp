@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setup tree and its detail panels, the delete command, the edit rule, the keys and the export, through the
 // real window.
 

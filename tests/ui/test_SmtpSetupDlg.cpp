@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SMTP setup dialog, driven on the real dialog offscreen; message boxes answered by the recorder.
 
 #include "DialogChecks.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exit rights check against the real libUsrgate.so and user store, and the single-instance rule.
 
 #include "../suite/LoginDlgAnswer.h"

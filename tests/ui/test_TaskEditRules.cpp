@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The widget-free rules of the task property dialogs and the report file chooser.
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The task status line, the node tool tips, the status bar summary and the test mail command, through the real
 // window and engine against the SMTP test server.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tray icon under a real X server (Xvfb) with a real tray host (trayer): the icon appears, minimising hides
 // the window, a left click on the icon brings it back. CTest runs this program once under xvfb-run with
 // QORSMAIL_TRAY_TEST=1; anywhere else the test skips itself.

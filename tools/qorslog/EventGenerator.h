@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Plant-like events for demos and soak tests: a substation's devices, the suite's event types and levels, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qorslog: the event ring from the command line. See docs/qorslog.md.
 
 #include "EventGenerator.h"

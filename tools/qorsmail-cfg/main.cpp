@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qorsmail-cfg: writes task files (qorsmail.cfg) from JSON and shows them as JSON. Besides the station's own
 // 保存配置, this tool stands on Linux where the suite's configuration program would.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PasswordInput.h"
 
 #include "UserVerify.h"

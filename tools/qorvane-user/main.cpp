@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qorvane-user: the one writer of the suite's user store.
 
 #include "GbkCodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A second process for the debug-log tests:
 //   debuglog_helper append <log> <count> <tag>   appends <count> numbered lines through TDebugClass; exit 0 when
 //                                                every write returned 1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Qt generic plugin that drives the real station's window like a user, for the end-to-end tests: loaded into
 // the unchanged qormail binary through QT_PLUGIN_PATH and QT_QPA_GENERIC_PLUGINS=qorsmaildriver:<script.json>.
 // The script is a list of steps, done in order as soon as the window they need is shown:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Self-checking event texts for the multi-process ring tests: each text names its sequence number and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helper: posts self-checking events into the ring of $QORVANE_WORKDIR.
 //
 //   ring_writer write FIRST COUNT          posts events FIRST .. FIRST+COUNT-1 as fast as it can
