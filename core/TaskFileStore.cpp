@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TaskFileStore.h"
 
 #include "AtomicFile.h"

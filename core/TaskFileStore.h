@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Writing the task file (qorsmail.cfg) and knowing whether it changed since it was read. The file holds the SMTP

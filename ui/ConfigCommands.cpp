@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ConfigCommands.h"
 
 #include "AddressBookDlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The main window's configuration commands: add, edit and delete tasks, the SMTP and address-book dialogs, the

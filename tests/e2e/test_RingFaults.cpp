@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real station when its ring file fails it: deleted and made anew, cut to nothing, held by a stopped writer,
 // and a resumed mark whose ring moves on by more than it holds. Each fault is logged once, the station keeps
 // sending and obeys SIGTERM, and no mail lists events that are not its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saving the configuration held in memory as the task file: a save and a restart give the same tables, a file
 // changed by someone else is never overwritten, a failed write leaves the old file, the exit question's
 // answers, and Return in the address book's add fields.
