@@ -5,10 +5,7 @@
 
 #include "GbkCodec.h"
 #include "QorsmailFunc.h"
-#include "SmtpTestServer.h"
-#include "StationFiles.h"
-#include "StationProcess.h"
-#include "TempWorkDir.h"
+#include "RingStation.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -24,24 +21,8 @@ namespace {
 const QString OverrunPrefix = QStringLiteral("事件记录缓冲区溢出");
 
 // One station on its own working directory (whose ring this test writes) and its own SMTP test server.
-struct TStormStation
+struct TStormStation : TRingStationBase
 {
-    TStationLock lock;
-    TTempWorkDir dir;
-    TStationFiles files;
-    SmtpTest::SmtpTestServer server;
-    TStation station{dir.path()};
-
-    // Writes the task file and the settings file, starts the server and the station.
-    bool start()
-    {
-        if (dir.initResult() != 0 || !server.start() || !files.write(dir.path(), server.port())) {
-            return false;
-        }
-        station.start();
-        return station.waitForWindow();
-    }
-
     // The text lines of the mail whose subject begins with the title; empty when there is none.
     QStringList mailLines(const QString& title) const
     {

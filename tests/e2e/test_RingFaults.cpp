@@ -5,10 +5,7 @@
 
 #include "GbkCodec.h"
 #include "LangTexts.h"
-#include "SmtpTestServer.h"
-#include "StationFiles.h"
-#include "StationProcess.h"
-#include "TempWorkDir.h"
+#include "RingStation.h"
 
 #include <QJsonArray>
 #include <csignal>
@@ -26,22 +23,8 @@ QString text(const LangText::Entry& entry)
 }
 
 // One station on a working directory whose ring this test also writes, with its own SMTP test server.
-struct TRingStation
+struct TRingStation : TRingStationBase
 {
-    TStationLock lock;
-    TTempWorkDir dir;
-    TStationFiles files;
-    SmtpTest::SmtpTestServer server;
-    TStation station{dir.path()};
-
-    bool start()
-    {
-        if (dir.initResult() != 0 || !server.start() || !files.write(dir.path(), server.port())) {
-            return false;
-        }
-        station.start();
-        return station.waitForWindow();
-    }
     QString ring() const { return dir.ringPath(); }
     // How often the debug log holds a line of that text (its %1 being the ring's path).
     int lines(const LangText::Entry& entry) const
