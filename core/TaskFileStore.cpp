@@ -329,6 +329,42 @@ TTaskFileState LoadTaskFileWithState(TMailTables& tables, QString* error)
     return state;
 }
 
+TTaskFileReadAhead::TTaskFileReadAhead(const TMailTables& seed)
+    : m_seed(seed)
+{
+    m_result = std::async(std::launch::async, [seed = m_seed] {
+        TResult result{seed, {}};
+        SetTaskDefaults(result.tables);
+        result.state = LoadTaskFileWithState(result.tables);
+        return result;
+    });
+}
+
+TTaskFileReadAhead::~TTaskFileReadAhead()
+{
+    if (m_result.valid()) {
+        m_result.wait();
+    }
+}
+
+bool TTaskFileReadAhead::takeInto(TMailTables& tables, TTaskFileState& state)
+{
+    if (!m_result.valid()) {
+        return false;
+    }
+    TResult result = m_result.get();
+    // These are what the loading step keeps of the tables it is given; everything else it sets itself.
+    const bool asSeeded = std::memcmp(tables.WorkDir, m_seed.WorkDir, sizeof tables.WorkDir) == 0
+        && tables.TaskFileName == m_seed.TaskFileName && tables.LogFileName == m_seed.LogFileName
+        && tables.SmtpSettings.MaxSendTries == m_seed.SmtpSettings.MaxSendTries;
+    if (!asSeeded) {
+        return false;
+    }
+    tables = std::move(result.tables);
+    state = std::move(result.state);
+    return true;
+}
+
 TTaskFileSaveOutcome SaveTaskFile(const TMailTables& tables, TTaskFileState& state, const QString& iniPath)
 {
     TTaskFileSaveOutcome outcome;

@@ -113,8 +113,12 @@ void TQorsmailMain::CreateEngine()
     }
 
     m_log.GetWorkDir(m_tables.WorkDir);
-    SetTaskDefaults(m_tables);
-    m_taskFile = LoadTaskFileWithState(m_tables);
+    const bool readAhead = m_taskFileReadAhead && m_taskFileReadAhead->takeInto(m_tables, m_taskFile);
+    m_taskFileReadAhead.reset();
+    if (!readAhead) {
+        SetTaskDefaults(m_tables);
+        m_taskFile = LoadTaskFileWithState(m_tables);
+    }
     LoadSmtpIni(m_tables);
 
     const QString workDir = m_tables.workDirPath();
@@ -132,6 +136,13 @@ void TQorsmailMain::CreateEngine()
     m_editAllowed = m_tables.EventTaskCount() == 0 && m_tables.ReportTaskCount() == 0;
     // Harmless when the window applies them again as the last step of its creation.
     ApplySmtpSettings();
+}
+
+void TQorsmailMain::BeginTaskFileRead()
+{
+    TMailTables seed = m_tables;
+    m_log.GetWorkDir(seed.WorkDir);
+    m_taskFileReadAhead = std::make_unique<TTaskFileReadAhead>(seed);
 }
 
 void TQorsmailMain::OpenMarkStore(const QString& path)

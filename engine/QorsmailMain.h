@@ -35,6 +35,10 @@ public:
     // debug log with its separator and start lines, the pending marks of the last run taken back (OpenMarkStore),
     // EditAllowed. The timers are created but not started.
     void CreateEngine();
+    // Starts reading the task file on a worker thread (WorkDir is asked of the library now); CreateEngine then
+    // takes what it read instead of reading the file itself. For the station's start-up, which builds its window
+    // meanwhile; without it CreateEngine reads the file in place.
+    void BeginTaskFileRead();
     // Keeps the marks of both tables in this file from now on and takes back the ones it holds for unchanged
     // tasks (CreateEngine does this with WorkDir + "QorMail.marks").
     void OpenMarkStore(const QString& path);
@@ -142,6 +146,7 @@ private:
     QTimer m_eventWatchTimer;
     std::unique_ptr<TTaskMarkStore> m_markStore;
     TTaskFileState m_taskFile;
+    std::unique_ptr<TTaskFileReadAhead> m_taskFileReadAhead;
     std::vector<int32_t> m_statesBefore; // the trigger's scratch: which tasks were idle before the tick
     TRingStatus m_ringLogged = TRingStatus::Ok; // the ring's condition as the log last told it
 };

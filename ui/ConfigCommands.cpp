@@ -84,11 +84,10 @@ QTreeWidgetItem* TConfigCommands::selectedTaskRoot() const
     return root && !root->parent() ? root : nullptr;
 }
 
-QTreeWidgetItem* TConfigCommands::addTaskNode(QTreeWidgetItem* root, const QString& title)
+QTreeWidgetItem* TConfigCommands::addTaskNode(QTreeWidgetItem* root)
 {
     const TTaskKind kind = root == m_view.eventRoot ? TTaskKind::Event : TTaskKind::Report;
-    auto* node = new TTaskNode(m_engine, kind, title);
-    node->setIcon(0, m_view.taskImage);
+    auto* node = new TTaskNode(m_engine, kind, m_view.taskImage);
     root->addChild(node);
     root->setExpanded(true);
     return node;
@@ -170,8 +169,7 @@ void TConfigCommands::addEventTask()
     m_engine.tables().EventTasks.append(dlg.Task); // with a zeroed state
     m_engine.notifyTableEdited(TTaskKind::Event);
     setModified(true);
-    m_view.tree->setCurrentItem(
-        addTaskNode(m_view.eventRoot, Gbk::fieldText(dlg.Task.Title))); // the selection shows its panel
+    m_view.tree->setCurrentItem(addTaskNode(m_view.eventRoot)); // the selection shows its panel
 }
 
 void TConfigCommands::addReportTask()
@@ -185,7 +183,7 @@ void TConfigCommands::addReportTask()
     m_engine.tables().ReportTasks.append(dlg.Task);
     m_engine.notifyTableEdited(TTaskKind::Report);
     setModified(true);
-    m_view.tree->setCurrentItem(addTaskNode(m_view.reportRoot, Gbk::fieldText(dlg.Task.Title)));
+    m_view.tree->setCurrentItem(addTaskNode(m_view.reportRoot));
 }
 
 void TConfigCommands::SetSMTP1Click()

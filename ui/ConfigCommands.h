@@ -80,7 +80,7 @@ private:
     QTreeWidgetItem* selectedNode() const;
     // The root of the selected task node; null when the selection is no task (a root, a deeper node, nothing).
     QTreeWidgetItem* selectedTaskRoot() const;
-    QTreeWidgetItem* addTaskNode(QTreeWidgetItem* root, const QString& title);
+    QTreeWidgetItem* addTaskNode(QTreeWidgetItem* root); // for the task just appended to its table
 
     TQorsmailMain& m_engine;
     TView m_view;

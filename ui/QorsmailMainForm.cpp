@@ -26,6 +26,7 @@
 #include <QSystemTrayIcon>
 #include <QTextBlock>
 #include <QTimer>
+#include <algorithm>
 
 static void initStationResources()
 {
@@ -48,13 +49,6 @@ QIcon treeImage(int index)
     default:
         return QIcon(QStringLiteral(":/qorsmail/task.png"));
     }
-}
-
-QTreeWidgetItem* taskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title, const QIcon& image)
-{
-    auto* node = new TTaskNode(engine, kind, title);
-    node->setIcon(0, image);
-    return node;
 }
 
 } // namespace
@@ -151,15 +145,14 @@ void TQorsmailMainForm::fillSetupTree()
 {
     const TMailTables& tables = m_engine.tables();
     QList<QTreeWidgetItem*> nodes;
+    nodes.reserve(std::max(tables.EventTaskCount(), tables.ReportTaskCount()));
     for (int i = 0; i < tables.EventTaskCount(); ++i) {
-        nodes.append(
-            taskNode(m_engine, TTaskKind::Event, Gbk::fieldText(tables.EventTasks.task(i).Title), m_taskImage));
+        nodes.append(new TTaskNode(m_engine, TTaskKind::Event, m_taskImage));
     }
     m_eventRoot->addChildren(nodes); // at once: the view relayouts once, not once a node
     nodes.clear();
     for (int i = 0; i < tables.ReportTaskCount(); ++i) {
-        nodes.append(
-            taskNode(m_engine, TTaskKind::Report, Gbk::fieldText(tables.ReportTasks.task(i).Title), m_taskImage));
+        nodes.append(new TTaskNode(m_engine, TTaskKind::Report, m_taskImage));
     }
     m_reportRoot->addChildren(nodes);
 }

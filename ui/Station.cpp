@@ -80,6 +80,7 @@ int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& opt
 
     TMailTables tables;
     TQorsmailMain engine(tables, log, clock);
+    engine.BeginTaskFileRead(); // while the window is built
     auto form = std::make_unique<TQorsmailMainForm>(engine, options.form);
     QObject::connect(form.get(), &TQorsmailMainForm::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     if (options.instance) {

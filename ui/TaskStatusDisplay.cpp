@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "TaskStatusDisplay.h"
 
+#include "GbkText.h"
 #include "MLEngine.h"
 #include "QorsmailMain.h"
 #include "TaskStatus.h"
@@ -16,25 +17,47 @@ int taskCount(const TMailTables& tables, TTaskKind kind)
 
 } // namespace
 
-TTaskNode::TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title)
-    : QTreeWidgetItem(QStringList{title})
-    , m_engine(engine)
+TTaskNode::TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QIcon& image)
+    : m_engine(engine)
     , m_kind(kind)
+    , m_image(image)
 {
+}
+
+int TTaskNode::taskIndex() const
+{
+    const QTreeWidgetItem* root = parent();
+    const int i = root ? root->indexOfChild(const_cast<TTaskNode*>(this)) : -1;
+    return i >= 0 && i < taskCount(m_engine.tables(), m_kind) ? i : -1;
 }
 
 QVariant TTaskNode::data(int column, int role) const
 {
-    if (role != Qt::ToolTipRole || column != 0) {
+    if (column != 0) {
         return QTreeWidgetItem::data(column, role);
     }
-    const QTreeWidgetItem* root = parent();
-    const int i = root ? root->indexOfChild(const_cast<TTaskNode*>(this)) : -1;
-    // Nodes and table rows are kept in step by the window; a node beyond its table (mid-change) shows nothing.
-    if (i < 0 || i >= taskCount(m_engine.tables(), m_kind)) {
-        return QString();
+    switch (role) {
+    case Qt::DecorationRole:
+        return m_image;
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+    case Qt::ToolTipRole:
+        break;
+    default:
+        return QTreeWidgetItem::data(column, role);
     }
-    return GetLangText(LangText::TaskStatus_Str::Str0) + TaskStatusText(m_engine.taskStatus().status(m_kind, i));
+    const int i = taskIndex();
+    if (role == Qt::ToolTipRole) {
+        return i < 0
+            ? QString()
+            : GetLangText(LangText::TaskStatus_Str::Str0) + TaskStatusText(m_engine.taskStatus().status(m_kind, i));
+    }
+    if (i < 0) {
+        return QTreeWidgetItem::data(column, role);
+    }
+    const TMailTables& tables = m_engine.tables();
+    return Gbk::fieldText(
+        m_kind == TTaskKind::Event ? tables.EventTasks.task(i).Title : tables.ReportTasks.task(i).Title);
 }
 
 TTaskStatusDisplay::TTaskStatusDisplay(TQorsmailMain& engine, const Targets& targets, QObject* parent)

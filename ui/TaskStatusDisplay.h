@@ -11,6 +11,7 @@
 #include "QorsmailDef.h"
 #include "TaskKind.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -19,16 +20,23 @@
 class QLineEdit;
 class TQorsmailMain;
 
-// A task node of the setup tree: its tool tip is the task's status at the moment it is read.
+// A task node of the setup tree. Its text is its task's title and its tool tip the task's status, both read
+// from the table when the view asks: a start with 2000 tasks decodes only the titles on screen and never
+// touches the 17 MB of records behind the others, and a node stores nothing of its own, so making one is
+// cheap. A node is its table's row of the same index; while the two disagree (mid-change) the node shows the
+// text set on it, if any.
 class TTaskNode : public QTreeWidgetItem
 {
 public:
-    TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QString& title);
+    TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QIcon& image);
     QVariant data(int column, int role) const override;
 
 private:
+    int taskIndex() const; // -1 when the node has no row in its table
+
     TQorsmailMain& m_engine;
     TTaskKind m_kind;
+    QIcon m_image;
 };
 
 class TTaskStatusDisplay : public QObject

@@ -446,6 +446,43 @@ TEST_F(TaskFileOnDisk, TheSaveKnowsTheFileReadAtStartAndRefusesAChangedOne)
     }
 }
 
+// The station reads its task file on a worker thread while the window is built: what the engine takes must be
+// exactly what its own loading step would have read, and tables no longer as seeded are left to that step.
+TEST_F(TaskFileOnDisk, ReadAheadGivesWhatTheLoadingStepReads)
+{
+    TMailTables source = sampleTables();
+    for (int i = 3; i <= 300; ++i) {
+        source.EventTasks.append(makeEvent(i)); // 2.6 MB: more than one block of the reader
+    }
+    write(TaskFileBytes(source) + "TAIL");
+
+    TMailTables inPlace = m_tables;
+    SetTaskDefaults(inPlace);
+    const TTaskFileState inPlaceState = LoadTaskFileWithState(inPlace);
+
+    TTaskFileState state;
+    {
+        TTaskFileReadAhead ahead(m_tables);
+        ASSERT_TRUE(ahead.takeInto(m_tables, state));
+        EXPECT_FALSE(ahead.takeInto(m_tables, state)) << "a second take";
+    }
+    EXPECT_EQ(TaskFileBytes(m_tables), TaskFileBytes(inPlace));
+    EXPECT_TRUE(state.present);
+    EXPECT_EQ(state.digest, inPlaceState.digest);
+    EXPECT_EQ(state.trailing, QByteArray("TAIL"));
+
+    // Tables changed since the read began (another file name): not taken, not touched.
+    TMailTables other;
+    SetTaskDefaults(other);
+    std::memcpy(other.WorkDir, m_tables.WorkDir, sizeof(other.WorkDir));
+    TTaskFileReadAhead ahead(other);
+    other.TaskFileName = QStringLiteral("其他.cfg");
+    TTaskFileState untouched;
+    EXPECT_FALSE(ahead.takeInto(other, untouched));
+    EXPECT_EQ(other.EventTaskCount(), 0);
+    EXPECT_FALSE(untouched.present);
+}
+
 TEST(TaskTables, DefaultsKeepMaxSendTriesAndFreeEmptiesTables)
 {
     TMailTables t = sampleTables();
