@@ -5,12 +5,14 @@
 // stores them in the task file: packed, little-endian, fixed size.
 
 #include <QString>
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -151,18 +153,36 @@ extern const TEventTypeEntry EventTypeList[EventTypeListCount];
 // Index of a type number in the event type list, or -1.
 int EventTypeIndex(int32_t typeNumber);
 
-// Allocator whose value-less construct leaves trivial records uninitialised, so a table can grow straight into
-// storage that a file read fills next without zeroing it first (an 18 MB task file would be written twice).
+// Allocator whose storage is zero from the start (calloc) and whose value-less construct leaves trivial records
+// as they are. A large block is fresh pages from the kernel, which read as zero and become memory only when
+// written: a table grows into it without being zeroed by hand, and a file read that writes only its non-zero
+// pages leaves the rest untouched (the receiver lists nobody filled are most of a task record).
 template <class T>
-class TNoZeroAllocator : public std::allocator<T>
+class TLazyZeroAllocator
 {
 public:
-    using std::allocator<T>::allocator;
+    using value_type = T;
+    static_assert(alignof(T) <= alignof(std::max_align_t));
+
+    TLazyZeroAllocator() = default;
     template <class U>
-    struct rebind
+    TLazyZeroAllocator(const TLazyZeroAllocator<U>&) noexcept
     {
-        using other = TNoZeroAllocator<U>;
-    };
+    }
+
+    T* allocate(size_t n)
+    {
+        if (n > std::numeric_limits<size_t>::max() / sizeof(T)) {
+            throw std::bad_array_new_length();
+        }
+        void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
+        if (!p) {
+            throw std::bad_alloc();
+        }
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, size_t) noexcept { std::free(p); }
+
     template <class U>
     void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
     {
@@ -172,6 +192,12 @@ public:
     void construct(U* p, Args&&... args)
     {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+
+    template <class U>
+    bool operator==(const TLazyZeroAllocator<U>&) const noexcept
+    {
+        return true;
     }
 };
 
@@ -251,7 +277,8 @@ public:
     }
 
     // Empties the table and makes room for n tasks whose bytes the caller fills at once through taskData();
-    // their states are zero. Only for a reader that then keeps just the records it filled (shrinkTo).
+    // tasks and states are zero bytes, in fresh storage, so the caller need not write the zero parts. Only for
+    // a reader that then keeps just the records it filled (shrinkTo).
     // Room is kept for a quarter more: the first task added after a start then does not move the whole table
     // (17 MB at 2000 tasks, 30 ms of a window command). The spare room is never touched, so it costs no memory.
     void resizeForRead(int n)
@@ -259,6 +286,7 @@ public:
         clear();
         const auto size = static_cast<size_t>(n < 0 ? 0 : n);
         const size_t room = size + size / 4 + 16;
+        decltype(m_tasks)().swap(m_tasks); // storage that held tasks is not zero: only new storage is
         m_tasks.reserve(room);
         m_states.reserve(room);
         m_serials.reserve(room);
@@ -284,7 +312,7 @@ public:
     Task* taskData() { return m_tasks.data(); }
 
 private:
-    std::vector<Task, TNoZeroAllocator<Task>> m_tasks;
+    std::vector<Task, TLazyZeroAllocator<Task>> m_tasks;
     std::vector<State> m_states;
     std::vector<uint64_t> m_serials;
     uint64_t m_nextSerial = 1;

@@ -12,6 +12,31 @@
 
 namespace {
 
+// What a read may assume of the storage it fills.
+enum class TTarget
+{
+    Any,
+    Zero, // zero bytes in fresh storage (TTaskTable::resizeForRead)
+};
+
+// Copies into storage that is zero already: a page of it whose bytes would all stay zero is not written, so
+// it is never touched and costs no memory.
+void copyIntoZero(char* dst, const char* src, int64_t n)
+{
+    constexpr int64_t Page = 4096;
+    static const char zeros[Page] = {};
+    while (n > 0) {
+        const auto offset = static_cast<int64_t>(reinterpret_cast<uintptr_t>(dst) % Page);
+        const int64_t len = std::min(n, Page - offset);
+        if (std::memcmp(src, zeros, static_cast<size_t>(len)) != 0) {
+            std::memcpy(dst, src, static_cast<size_t>(len));
+        }
+        dst += len;
+        src += len;
+        n -= len;
+    }
+}
+
 // Where the reader takes its bytes from: the task file through the file helpers, or a block in memory. Both
 // know how many bytes remain, so a count can be checked against the file before anything is allocated.
 class TFileSource
@@ -28,9 +53,14 @@ public:
         }
     }
     // Bytes that arrived, or -1 on a read error.
-    int64_t read(void* dst, int64_t n)
+    int64_t read(void* dst, int64_t n, TTarget target = TTarget::Any)
     {
-        const int64_t got = n > Block ? readThroughBlock(static_cast<char*>(dst), n) : LReadFile(m_handle, dst, n);
+        if (n > Block || target == TTarget::Zero) {
+            const int64_t got = readThroughBlock(static_cast<char*>(dst), n, target);
+            m_pos += std::max<int64_t>(got, 0);
+            return got;
+        }
+        const int64_t got = LReadFile(m_handle, dst, n);
         if (got > 0) {
             m_pos += got;
             if (m_seen) {
@@ -49,11 +79,11 @@ private:
     // A table (17 MB at 2000 tasks) lands in fresh memory. Read straight into it, each new page faults inside
     // the read, where the kernel takes the whole address space's lock for it: the window thread, loading its
     // libraries meanwhile, then waits, and the read is slower too. Copied from a block in user space, the
-    // pages fault without that lock.
-    int64_t readThroughBlock(char* dst, int64_t n)
+    // pages fault without that lock, and pages that stay zero need not be written at all.
+    int64_t readThroughBlock(char* dst, int64_t n, TTarget target)
     {
         if (!m_block) {
-            m_block = std::make_unique<char[]>(static_cast<size_t>(Block));
+            m_block = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(Block));
         }
         int64_t done = 0;
         while (done < n) {
@@ -62,7 +92,14 @@ private:
             if (got < 0) {
                 return done > 0 ? done : -1;
             }
-            std::memcpy(dst + done, m_block.get(), static_cast<size_t>(got));
+            if (m_seen && got > 0) {
+                m_seen(m_block.get(), got); // from the block, which is in the cache; the target may be sparse
+            }
+            if (target == TTarget::Zero) {
+                copyIntoZero(dst + done, m_block.get(), got);
+            } else {
+                std::memcpy(dst + done, m_block.get(), static_cast<size_t>(got));
+            }
             done += got;
             if (got < want) {
                 break;
@@ -86,11 +123,15 @@ public:
         , m_size(bytes.size())
     {
     }
-    int64_t read(void* dst, int64_t n)
+    int64_t read(void* dst, int64_t n, TTarget target = TTarget::Any)
     {
         const int64_t got = std::min(n, remaining());
         if (got > 0) {
-            std::memcpy(dst, m_data + m_pos, static_cast<size_t>(got));
+            if (target == TTarget::Zero) {
+                copyIntoZero(static_cast<char*>(dst), m_data + m_pos, got);
+            } else {
+                std::memcpy(dst, m_data + m_pos, static_cast<size_t>(got));
+            }
             m_pos += got;
         }
         return got;
@@ -221,12 +262,12 @@ private:
     }
 
     // Reads up to n records into dst; returns the number that arrived in whole.
-    int64_t readRecords(void* dst, int64_t n, size_t recordSize)
+    int64_t readRecords(void* dst, int64_t n, size_t recordSize, TTarget target = TTarget::Any)
     {
         if (n <= 0) {
             return 0;
         }
-        const int64_t got = m_src.read(dst, n * static_cast<int64_t>(recordSize));
+        const int64_t got = m_src.read(dst, n * static_cast<int64_t>(recordSize), target);
         if (got < 0) {
             return 0;
         }
@@ -248,7 +289,7 @@ private:
         using Task = std::remove_reference_t<decltype(table.task(0))>;
         const int64_t whole = wholeRecords(count, sizeof(Task));
         table.resizeForRead(static_cast<int>(whole));
-        const int64_t n = readRecords(table.taskData(), whole, sizeof(Task));
+        const int64_t n = readRecords(table.taskData(), whole, sizeof(Task), TTarget::Zero);
         table.shrinkTo(static_cast<int>(n));
         if (n < count) {
             return cutShort(what, n, count);

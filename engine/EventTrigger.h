@@ -51,7 +51,7 @@ private:
 
 // The read buffer: each tick fills the records it reads before anything looks at them, so its 4.7 MB are
 // not zeroed up front; the pages are only touched as events arrive.
-using TEventBuffer = std::vector<EventRecord, TNoZeroAllocator<EventRecord>>;
+using TEventBuffer = std::vector<EventRecord, TLazyZeroAllocator<EventRecord>>;
 
 // ReadPos, WritePos and the 5000-record read buffer, allocated once; nothing is allocated per tick.
 // When the library tells the running count of events, ReadCount is the number of the event at ReadPos (every

@@ -483,6 +483,37 @@ TEST_F(TaskFileOnDisk, ReadAheadGivesWhatTheLoadingStepReads)
     EXPECT_FALSE(untouched.present);
 }
 
+// The reader leaves the parts of a table that the file has zero unwritten, counting on fresh storage: a table
+// loaded again, from a file or from bytes, must hold the new file's zeros, not the old file's receivers.
+TEST_F(TaskFileOnDisk, LoadingAgainLeavesNothingOfTheTasksBefore)
+{
+    TMailTables full = sampleTables();
+    TMailTables sparse = sampleTables();
+    for (int i = 3; i <= 200; ++i) {
+        TEventMailTask t = makeEvent(i);
+        TReportMailTask r = makeReport(i);
+        sparse.EventTasks.append(t);
+        sparse.ReportTasks.append(r);
+        t.ReceiverCount = r.ReceiverCount = MaxReceivers;
+        for (int k = 0; k < MaxReceivers; ++k) {
+            t.Receivers[k] = r.Receivers[k] = makeAddr("某人", "someone@plant.example");
+        }
+        full.EventTasks.append(t);
+        full.ReportTasks.append(r);
+    }
+    const QByteArray sparseBytes = TaskFileBytes(sparse);
+    for (const bool fromFile : {true, false}) {
+        SCOPED_TRACE(fromFile);
+        TMailTables t = m_tables;
+        write(TaskFileBytes(full));
+        ASSERT_TRUE(LoadTaskFile(t));
+        ASSERT_EQ(TaskFileBytes(t), TaskFileBytes(full));
+        write(sparseBytes);
+        ASSERT_TRUE(fromFile ? LoadTaskFile(t) : LoadTaskFileBytes(t, sparseBytes));
+        EXPECT_EQ(TaskFileBytes(t), sparseBytes);
+    }
+}
+
 TEST(TaskTables, DefaultsKeepMaxSendTriesAndFreeEmptiesTables)
 {
     TMailTables t = sampleTables();
