@@ -189,7 +189,9 @@ TWaitDialog& TQorsmailMainForm::waitDialog()
 
 void TQorsmailMainForm::FormShow()
 {
-    m_ui->SetupTree->expandAll();
+    // Only the two roots have children; expandAll would also record each of thousands of task rows as expanded.
+    m_eventRoot->setExpanded(true);
+    m_reportRoot->setExpanded(true);
 }
 
 void TQorsmailMainForm::showEvent(QShowEvent* event)

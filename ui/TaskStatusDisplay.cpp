@@ -22,6 +22,8 @@ TTaskNode::TTaskNode(TQorsmailMain& engine, TTaskKind kind, const QIcon& image)
     , m_kind(kind)
     , m_image(image)
 {
+    // A task is a leaf: the view then skips its look-up among the expanded rows each time it lays the tree out.
+    setFlags(flags() | Qt::ItemNeverHasChildren);
 }
 
 int TTaskNode::taskIndex() const
