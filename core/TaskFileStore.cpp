@@ -41,6 +41,9 @@ class TFileDigest
 public:
     void add(const char* bytes, int64_t size)
     {
+        if (size <= 0) {
+            return;
+        }
         m_size += size;
         if (m_partialSize > 0) {
             const int64_t take = std::min<int64_t>(size, Block - m_partialSize);
