@@ -22,7 +22,7 @@ class TQorsmailMain;
 
 // A task node of the setup tree. Its text is its task's title and its tool tip the task's status, both read
 // from the table when the view asks: a start with 2000 tasks decodes only the titles on screen and never
-// touches the 17 MB of records behind the others, and a node stores nothing of its own, so making one is
+// touches the 17 MB of records behind the others, and a node keeps no text of its own, so making one is
 // cheap. A node is its table's row of the same index; while the two disagree (mid-change) the node shows the
 // text set on it, if any.
 class TTaskNode : public QTreeWidgetItem
