@@ -243,4 +243,62 @@ TEST(LanguageEngine, TheLocalePicksTheEnglishFileAndASiteFileWinsOverBoth)
     }
 }
 
+TEST(LanguageEngine, LanguageListComesFirstOutsideTheCLocaleAndTheLocaleFillsInWhatASiteFileLacks)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("bin/qormail"));
+    const QString data = dir.filePath(QStringLiteral("share"));
+    const QString site = dir.filePath(QStringLiteral("bin/Language/qormail.lang"));
+    writeFile(program, "");
+    writeFile(dir.filePath(QStringLiteral("share/Language/qormail.en.lang")),
+        "[S]\r\nk=English\r\nown=English\r\nn=%1 events\r\nn_1=%1 event\r\n");
+    const QString English = QStringLiteral("English");
+    const struct
+    {
+        LocaleVariables locale;
+        bool siteFile;
+        QString k; // a key only the English file has
+        QString own; // a key both files have
+        QString one; // a count text for 1 that the site's file has without a singular
+    } cases[] = {
+        {{{}, {}, QStringLiteral("de_DE.UTF-8"), QStringLiteral("en:de")},
+            false,
+            English,
+            English,
+            QStringLiteral("%1 event")},
+        {{{}, {}, QStringLiteral("en_US.UTF-8"), QStringLiteral("zh_CN")}, false, Def, Def, Def},
+        {{QStringLiteral("C"), {}, {}, QStringLiteral("en")}, false, Def, Def, Def},
+        {{{}, {}, QStringLiteral("POSIX"), QStringLiteral("en")}, false, Def, Def, Def},
+        {{{}, {}, QStringLiteral("C.UTF-8"), QStringLiteral("en")}, false, Def, Def, Def},
+        {{{}, {}, {}, QStringLiteral("en")}, false, Def, Def, Def},
+        {{{}, {}, QStringLiteral("zh_CN.UTF-8"), QStringLiteral("de::fr:en_GB:zh")},
+            false,
+            English,
+            English,
+            QStringLiteral("%1 event")},
+        {{{}, {}, QStringLiteral("en_US.UTF-8"), QStringLiteral("de:fr")},
+            false,
+            English,
+            English,
+            QStringLiteral("%1 event")},
+        {{{}, {}, QStringLiteral("en_US.UTF-8")}, true, English, QStringLiteral("site"), QStringLiteral("site %1")},
+        {{{}, {}, QStringLiteral("zh_CN.UTF-8")}, true, Def, QStringLiteral("site"), QStringLiteral("site %1")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QStringLiteral("LC_ALL=%1 LANG=%2 LANGUAGE=%3 site file %4")
+                         .arg(c.locale.lcAll, c.locale.lang, c.locale.language)
+                         .arg(QLatin1String(c.siteFile ? "yes" : "no"))
+                         .toStdString());
+        QFile::remove(site);
+        if (c.siteFile) {
+            writeFile(site, "[S]\r\nown=site\r\nn=site %1\r\n");
+        }
+        MultiLangEngine engine;
+        engine.LoadLanguageFiles(program, data, c.locale);
+        EXPECT_EQ(engine.GetLangText(QStringLiteral("S"), QStringLiteral("k"), Def), c.k);
+        EXPECT_EQ(engine.GetLangText(QStringLiteral("S"), QStringLiteral("own"), Def), c.own);
+        EXPECT_EQ(engine.GetCountText(QStringLiteral("S"), QStringLiteral("n"), 1, Def), c.one);
+    }
+}
+
 } // namespace
