@@ -5,6 +5,7 @@
 
 #include "AddressBookDlg.h"
 #include "Ch_file.h"
+#include "DialogChecks.h"
 #include "EventMailProperty.h"
 #include "LoginDlg.h"
 #include "MLEngine.h"
@@ -219,8 +220,9 @@ class EnglishTexts : public MainFormFixture
 protected:
     void TearDown() override { LangEngine().LoadLanguageFileFrom(QString()); }
 
-    // Every window as the station makes it, translated from the language file loaded now.
-    void forEachWindow(const std::function<void(QWidget&)>& check)
+    // Every window as the station makes it, translated from the language file loaded now; with QORSMAIL_GRAB_DIR
+    // set, a picture of each as <class>-<language>.png.
+    void forEachWindow(const QString& language, const std::function<void(QWidget&)>& check)
     {
         m_form.reset(); // a window of the language before goes first: it works on the engine
         writeTasks({});
@@ -239,6 +241,7 @@ protected:
             // Two dialogs translate themselves each time they are shown.
             window->show();
             check(*window);
+            SaveGrab(*window, QString::fromLatin1(window->metaObject()->className()) + QLatin1Char('-') + language);
             window->hide();
         }
     }
@@ -296,7 +299,7 @@ TEST_F(EnglishTexts, EveryKeyOfTheTableAndEveryWindowTextHasAnEnglishText)
 
     // Every window as the station makes it, translated from the English file, shows no Chinese text.
     LangEngine().LoadLanguageFileFrom(EnglishFile);
-    forEachWindow([](QWidget& window) {
+    forEachWindow(QStringLiteral("en"), [](QWidget& window) {
         const QStringList chinese = chineseTexts(window);
         EXPECT_TRUE(chinese.isEmpty()) << window.metaObject()->className() << ": "
                                        << chinese.join(QStringLiteral("; ")).toStdString();
@@ -307,7 +310,7 @@ TEST_F(EnglishTexts, MnemonicsNeverCollideAndEveryEnglishTextHasOne)
 {
     for (const bool english : {false, true}) {
         LangEngine().LoadLanguageFileFrom(english ? EnglishFile : QString());
-        forEachWindow([&](QWidget& window) {
+        forEachWindow(english ? QStringLiteral("en") : QStringLiteral("zh"), [&](QWidget& window) {
             TMnemonicCheck check(window, english);
             check.checkMenus();
             // The main window shows one of its three right-hand panels at a time.
