@@ -14,8 +14,9 @@ struct Entry
     const char* Default;
 };
 
-// A text whose built-in default the code joins, at each look-up, from the older texts it once joined by hand (so a
-// site's language file that sets those pieces keeps them); the language file's value replaces the whole join.
+// A text whose built-in default the code gives at each look-up: mostly the join of the older texts it once joined
+// by hand (so a site's language file that sets those pieces keeps them), else a text from elsewhere (the
+// event-log library's). A language file's value replaces the whole default.
 struct JoinedEntry
 {
     const char* Section;
@@ -136,7 +137,7 @@ QORSMAIL_TEXT(program_Str, program_Str5, "启动出错")
 } // namespace program_Str
 
 // Texts of ours for the marks kept across a restart (the file of pending mails in the working directory).
-// %1 is the kind of mail (QorsmailMain_Str Str37 or Str38), %2 the task's title.
+// %1 is the kind of mail (Format_Str Str26 or Str27), %2 the task's title.
 namespace TaskMarkStore_Str {
 QORSMAIL_COUNT_TEXT(TaskMarkStore_Str, Str0, "继续发送上次运行中未发送完的%1\"%2\"（已尝试 %3 次）")
 QORSMAIL_TEXT(TaskMarkStore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：任务已被修改")
@@ -188,7 +189,7 @@ QORSMAIL_COUNT_TEXT(RingWatch_Str, Str5, "%1 条事件所在的事件环文件�
 } // namespace RingWatch_Str
 
 // Texts of ours for marks of the last run that no mark of the send loop could be: %1 is the kind of mail
-// (QorsmailMain_Str Str37 or Str38), %2 the task's title.
+// (Format_Str Str26 or Str27), %2 the task's title.
 namespace MarkRestore_Str {
 QORSMAIL_TEXT(MarkRestore_Str, Str0, "放弃上次运行中未发送完的%1\"%2\"：已尝试 %3 次，已达到允许的 %4 次")
 QORSMAIL_TEXT(MarkRestore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：触发时间 %3 晚于当前时间")

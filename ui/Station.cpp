@@ -53,6 +53,7 @@ QString LibraryErrorText(TLogLibrary& log, int32_t code)
     for (const auto& [knownCode, entry] : known) {
         if (knownCode == code) {
             text = entry;
+            break;
         }
     }
     return FillText(GetLangText(*text, log.GetErrorText(code)), {QString::number(code)});

@@ -27,7 +27,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <map>
-#include <optional>
 
 namespace {
 
@@ -86,134 +85,99 @@ QStringList chineseTexts(QWidget& window)
     return found;
 }
 
-// The mnemonic of a text: the character after a single "&" ("&&" stands for the ampersand itself).
-std::optional<QChar> mnemonicOf(const QString& text)
+// The mnemonic of a text: the character after a single "&" ("&&" stands for the ampersand itself); null if none.
+QChar mnemonicOf(const QString& text)
 {
     for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        if (text.at(i) == QLatin1Char('&')) {
-            if (text.at(i + 1) != QLatin1Char('&')) {
-                return text.at(i + 1).toLower();
-            }
-            ++i;
+        if (text.at(i) == u'&' && text.at(++i) != u'&') {
+            return text.at(i).toLower();
         }
     }
-    return std::nullopt;
+    return {};
 }
 
-bool hasLetter(const QString& text)
+// Where a window's mnemonics fail: two texts of one scope (a menu, or the widgets shown together with the menu
+// bar's titles) with the same one, a "&" on a label without a field, and, where every text needs one, a menu
+// item, a button with a word on it (OK and Cancel go by Enter and Escape) or a label in front of its field
+// without one. The main window shows one of its three right-hand panels at a time.
+QStringList mnemonicFaults(QWidget& window, bool everyTextNeedsOne)
 {
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
-}
-
-// Where a window's mnemonics fail: two texts of one scope (the widgets shown together with the menu bar's
-// titles, or one menu) with the same mnemonic, a "&" on a label without a field, and, where every text needs
-// one, a menu item, a button with a word on it (OK and Cancel go by Enter and Escape) or a label in front of
-// its field without one.
-class TMnemonicCheck
-{
-public:
-    TMnemonicCheck(QWidget& window, bool everyTextNeedsOne)
-        : m_window(window)
-        , m_needed(everyTextNeedsOne)
-    {
-    }
-
-    // The widgets visible now, as one scope.
-    void checkShownWidgets(const QString& scope)
-    {
-        QStringList texts;
-        if (const auto* bar = m_window.findChild<QMenuBar*>()) {
-            for (const QAction* menu : bar->actions()) {
-                take(texts, scope, menu->text(), true);
-            }
-        }
-        for (QWidget* w : m_window.findChildren<QWidget*>()) {
-            if (!w->isVisibleTo(&m_window)) {
-                continue;
-            }
-            if (const auto* button = qobject_cast<QAbstractButton*>(w)) {
-                const bool okOrCancel = w->objectName().compare(QLatin1String("OkBtn"), Qt::CaseInsensitive) == 0
-                    || w->objectName() == QLatin1String("CancelBtn");
-                take(texts, scope + QLatin1Char('/') + w->objectName(), button->text(), !okOrCancel);
-            } else if (const auto* group = qobject_cast<QGroupBox*>(w)) {
-                take(texts, scope, group->title(), false);
-            } else if (const auto* label = qobject_cast<QLabel*>(w)) {
-                checkLabel(texts, scope, *label);
-            }
-        }
-        collisions(scope, texts);
-    }
-
-    // Every menu of the window and every widget's context menu made of actions, each a scope.
-    void checkMenus()
-    {
-        QList<QList<QAction*>> menus;
-        for (const QMenu* menu : m_window.findChildren<QMenu*>()) {
-            menus << menu->actions();
-        }
-        for (const QWidget* w : m_window.findChildren<QWidget*>()) {
-            if (w->contextMenuPolicy() == Qt::ActionsContextMenu) {
-                menus << w->actions();
-            }
-        }
-        for (const QList<QAction*>& actions : menus) {
-            QStringList texts;
-            for (const QAction* action : actions) {
-                if (!action->isSeparator()) {
-                    take(texts, scope() + QLatin1Char('/') + action->objectName(), action->text(), true);
-                }
-            }
-            collisions(scope() + QStringLiteral(" menu"), texts);
-        }
-    }
-
     QStringList faults;
-
-private:
-    QString scope() const { return QString::fromLatin1(m_window.metaObject()->className()); }
-
-    void take(QStringList& texts, const QString& where, const QString& text, bool needsOne)
-    {
-        if (m_needed && needsOne && hasLetter(text) && !mnemonicOf(text)) {
-            faults << QStringLiteral("%1: no mnemonic in \"%2\"").arg(where, text);
+    QList<QStringList> scopes;
+    const auto take = [&](QStringList& scope, const QString& text, bool needsOne) {
+        const bool word = std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
+        if (everyTextNeedsOne && needsOne && word && mnemonicOf(text).isNull()) {
+            faults << QStringLiteral("no mnemonic in \"%1\"").arg(text);
         }
-        texts << text;
+        scope << text;
+    };
+    QList<QList<QAction*>> menus;
+    for (const QMenu* menu : window.findChildren<QMenu*>()) {
+        menus << menu->actions();
     }
-
-    void checkLabel(QStringList& texts, const QString& scope, const QLabel& label)
-    {
-        const QString where = scope + QLatin1Char('/') + label.objectName();
-        const QWidget* buddy = label.buddy();
-        if (!buddy) {
-            if (mnemonicOf(label.text())) {
-                faults << where + QStringLiteral(": a mnemonic without a field");
+    for (const QWidget* w : window.findChildren<QWidget*>()) {
+        if (w->contextMenuPolicy() == Qt::ActionsContextMenu) {
+            menus << w->actions();
+        }
+    }
+    for (const QList<QAction*>& actions : menus) {
+        QStringList& scope = scopes.emplaceBack();
+        for (const QAction* action : actions) {
+            if (!action->isSeparator()) {
+                take(scope, action->text(), true);
             }
-            return;
         }
-        // A label behind its field (a unit) leads to nothing; one in front of it or above it does.
-        const QPoint at = label.mapTo(&m_window, QPoint());
-        const QPoint field = buddy->mapTo(&m_window, QPoint());
-        take(texts, where, label.text(), at.x() < field.x() || at.y() < field.y());
     }
-
-    void collisions(const QString& scope, const QStringList& texts)
-    {
+    QList<QWidget*> panels;
+    for (const char* name : {"Panel1", "EventMailPanel", "ReportmailPanel"}) {
+        if (QWidget* panel = window.findChild<QWidget*>(QLatin1String(name))) {
+            panels << panel;
+        }
+    }
+    for (qsizetype shown = 0; shown < std::max<qsizetype>(panels.size(), 1); ++shown) {
+        for (qsizetype k = 0; k < panels.size(); ++k) {
+            panels[k]->setVisible(k == shown);
+        }
+        QStringList& scope = scopes.emplaceBack();
+        if (const auto* bar = window.findChild<QMenuBar*>()) {
+            for (const QAction* menu : bar->actions()) {
+                take(scope, menu->text(), true);
+            }
+        }
+        for (const QWidget* w : window.findChildren<QWidget*>()) {
+            const auto* label = qobject_cast<const QLabel*>(w);
+            if (!w->isVisibleTo(&window)) {
+                continue;
+            } else if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+                const QString name = w->objectName();
+                take(scope, button->text(), name.compare(u"OkBtn", Qt::CaseInsensitive) != 0 && name != u"CancelBtn");
+            } else if (const auto* group = qobject_cast<const QGroupBox*>(w)) {
+                take(scope, group->title(), false);
+            } else if (label && !label->buddy() && !mnemonicOf(label->text()).isNull()) {
+                faults << QStringLiteral("a mnemonic without a field: ") + label->text();
+            } else if (label && label->buddy()) {
+                // A label behind its field (a unit) leads to nothing; one in front of it or above it does.
+                const QPoint at = label->mapTo(&window, QPoint());
+                const QPoint field = label->buddy()->mapTo(&window, QPoint());
+                take(scope, label->text(), at.x() < field.x() || at.y() < field.y());
+            }
+        }
+    }
+    for (const QStringList& scope : scopes) {
         std::map<char16_t, QStringList> byKey;
-        for (const QString& text : texts) {
-            if (const auto key = mnemonicOf(text)) {
-                byKey[key->unicode()] << text;
+        for (const QString& text : scope) {
+            if (const QChar key = mnemonicOf(text); !key.isNull()) {
+                byKey[key.unicode()] << text;
             }
         }
         for (const auto& [key, same] : byKey) {
             if (same.size() > 1) {
-                faults << QStringLiteral("%1: \"%2\"").arg(scope, same.join(QStringLiteral("\", \"")));
+                faults << QStringLiteral("the same mnemonic: ") + same.join(QStringLiteral(", "));
             }
         }
     }
-
-    QWidget& m_window;
-    bool m_needed;
-};
+    return faults;
+}
 
 class EnglishTexts : public MainFormFixture
 {
@@ -311,25 +275,9 @@ TEST_F(EnglishTexts, MnemonicsNeverCollideAndEveryEnglishTextHasOne)
     for (const bool english : {false, true}) {
         LangEngine().LoadLanguageFileFrom(english ? EnglishFile : QString());
         forEachWindow(english ? QStringLiteral("en") : QStringLiteral("zh"), [&](QWidget& window) {
-            TMnemonicCheck check(window, english);
-            check.checkMenus();
-            // The main window shows one of its three right-hand panels at a time.
-            const QList<QWidget*> panels{window.findChild<QWidget*>(QStringLiteral("Panel1")),
-                window.findChild<QWidget*>(QStringLiteral("EventMailPanel")),
-                window.findChild<QWidget*>(QStringLiteral("ReportmailPanel"))};
-            for (QWidget* shown : panels) {
-                for (QWidget* panel : panels) {
-                    if (panel) {
-                        panel->setVisible(panel == shown);
-                    }
-                }
-                check.checkShownWidgets(QString::fromLatin1(window.metaObject()->className()));
-                if (!shown) {
-                    break; // a dialog: its widgets once
-                }
-            }
-            EXPECT_TRUE(check.faults.isEmpty())
-                << (english ? "English: " : "Chinese: ") << check.faults.join(QStringLiteral("; ")).toStdString();
+            const QStringList faults = mnemonicFaults(window, english);
+            EXPECT_TRUE(faults.isEmpty()) << (english ? "English " : "Chinese ") << window.metaObject()->className()
+                                          << ": " << faults.join(QStringLiteral("; ")).toStdString();
         });
     }
 }
