@@ -14,7 +14,21 @@ struct Entry
     const char* Default;
 };
 
+// A text whose built-in default the code gives at each look-up: mostly the join of the older texts it once joined
+// by hand (so a site's language file that sets those pieces keeps them), else a text from elsewhere (the
+// event-log library's). A language file's value replaces the whole default.
+struct JoinedEntry
+{
+    const char* Section;
+    const char* Key;
+};
+
 #define QORSMAIL_TEXT(section, key, text) inline constexpr Entry key{#section, #key, text};
+// A text with a count in it: the key holds the plural form (in Chinese the only one), the key with "_1" the
+// singular (GetCountText).
+#define QORSMAIL_COUNT_TEXT(section, key, text) QORSMAIL_TEXT(section, key, text)
+#define QORSMAIL_JOINED(section, key) inline constexpr JoinedEntry key{#section, #key};
+#define QORSMAIL_JOINED_COUNT(section, key) QORSMAIL_JOINED(section, key)
 
 namespace EventMail_Str {
 QORSMAIL_TEXT(EventMail_Str, Str0, "Qorvane 事件报告邮件")
@@ -123,9 +137,9 @@ QORSMAIL_TEXT(program_Str, program_Str5, "启动出错")
 } // namespace program_Str
 
 // Texts of ours for the marks kept across a restart (the file of pending mails in the working directory).
-// %1 is the kind of mail (QorsmailMain_Str Str37 or Str38), %2 the task's title.
+// %1 is the kind of mail (Format_Str Str26 or Str27), %2 the task's title.
 namespace TaskMarkStore_Str {
-QORSMAIL_TEXT(TaskMarkStore_Str, Str0, "继续发送上次运行中未发送完的%1\"%2\"（已尝试 %3 次）")
+QORSMAIL_COUNT_TEXT(TaskMarkStore_Str, Str0, "继续发送上次运行中未发送完的%1\"%2\"（已尝试 %3 次）")
 QORSMAIL_TEXT(TaskMarkStore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：任务已被修改")
 QORSMAIL_TEXT(TaskMarkStore_Str, Str2, "放弃上次运行中未发送完的%1\"%2\"：任务已不存在")
 QORSMAIL_TEXT(TaskMarkStore_Str, Str3, "放弃上次运行中未发送完的%1\"%2\"：其事件已被新事件覆盖")
@@ -158,8 +172,8 @@ QORSMAIL_TEXT(ReportMailCheck_Str, Str0, "第 %1 行的报表文件名超过 %2 
 // Texts of ours for events the ring no longer held when they were to be read: the log line of an overrun and the
 // first body line of an event mail whose range the ring no longer holds in full.
 namespace EventRing_Str {
-QORSMAIL_TEXT(EventRing_Str, Str0, "事件记录缓冲区溢出，约 %1 条事件未能检查")
-QORSMAIL_TEXT(EventRing_Str, Str1, "此前还有 %1 条事件已被新事件覆盖，未能列出")
+QORSMAIL_COUNT_TEXT(EventRing_Str, Str0, "事件记录缓冲区溢出，约 %1 条事件未能检查")
+QORSMAIL_COUNT_TEXT(EventRing_Str, Str1, "此前还有 %1 条事件已被新事件覆盖，未能列出")
 } // namespace EventRing_Str
 
 // Texts of ours for faults of the ring file itself, each logged once when it begins (and once when it ends);
@@ -171,15 +185,15 @@ QORSMAIL_TEXT(RingWatch_Str, Str1, "事件环 %1 不存在（已被删除？）�
 QORSMAIL_TEXT(RingWatch_Str, Str2, "事件环 %1 已损坏或被截断，暂不读取事件，等待有效的事件环")
 QORSMAIL_TEXT(RingWatch_Str, Str3, "已打开新的事件环 %1，从其第一个位置开始读取事件")
 QORSMAIL_TEXT(RingWatch_Str, Str4, "事件环 %1 已恢复正常，继续读取事件")
-QORSMAIL_TEXT(RingWatch_Str, Str5, "%1 条事件所在的事件环文件已被删除、截断或替换，未能列出")
+QORSMAIL_COUNT_TEXT(RingWatch_Str, Str5, "%1 条事件所在的事件环文件已被删除、截断或替换，未能列出")
 } // namespace RingWatch_Str
 
 // Texts of ours for marks of the last run that no mark of the send loop could be: %1 is the kind of mail
-// (QorsmailMain_Str Str37 or Str38), %2 the task's title.
+// (Format_Str Str26 or Str27), %2 the task's title.
 namespace MarkRestore_Str {
 QORSMAIL_TEXT(MarkRestore_Str, Str0, "放弃上次运行中未发送完的%1\"%2\"：已尝试 %3 次，已达到允许的 %4 次")
 QORSMAIL_TEXT(MarkRestore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：触发时间 %3 晚于当前时间")
-QORSMAIL_TEXT(MarkRestore_Str, Str2, "另有 %1 个上次运行中未发送完的邮件因任务已不存在、已被修改或状态无效而放弃")
+QORSMAIL_COUNT_TEXT(MarkRestore_Str, Str2, "另有 %1 个上次运行中未发送完的邮件因任务已不存在、已被修改或状态无效而放弃")
 } // namespace MarkRestore_Str
 
 // Texts of ours for the export of the configuration held in memory.
@@ -235,9 +249,11 @@ QORSMAIL_TEXT(TaskStatus_Str, Str7, "失败：%1")
 QORSMAIL_TEXT(TaskStatus_Str, Str8, "失败，已放弃：%1")
 QORSMAIL_TEXT(TaskStatus_Str, Str9, "未找到报表文件")
 QORSMAIL_TEXT(TaskStatus_Str, Str10, "没有可读取的事件")
-QORSMAIL_TEXT(TaskStatus_Str, Str11, "等待发送：%1 个任务，正在重试：%2 个任务")
 QORSMAIL_TEXT(TaskStatus_Str, Str12, "，正在发送")
 QORSMAIL_TEXT(TaskStatus_Str, Str13, "；最近一次失败：%1 \"%2\" %3")
+// The summary: %1 and %2 are counts of tasks as Str14 writes them (this replaces the former Str11).
+QORSMAIL_COUNT_TEXT(TaskStatus_Str, Str14, "%1 个任务")
+QORSMAIL_TEXT(TaskStatus_Str, Str15, "等待发送：%1，正在重试：%2")
 } // namespace TaskStatus_Str
 
 // Texts of ours for the test mail command.
@@ -260,6 +276,80 @@ QORSMAIL_TEXT(ChFile_Str, Str1, "请输入准确的文件名！")
 QORSMAIL_TEXT(ChFile_Str, Str2, "所有文件 (*)")
 } // namespace ChFile_Str
 
+// Texts the code once joined from pieces, as format texts (%1, %2, ...). Where the pieces are texts of the older
+// sections, the default is their join (see JoinedEntry), the same text as before for every language file.
+namespace Format_Str {
+// The send loop's lines; %1 the task's title. Joined from QorsmailMain_Str Str24..Str28.
+QORSMAIL_JOINED(Format_Str, Str0) // event mail sent
+QORSMAIL_JOINED(Format_Str, Str1) // event mail given up
+QORSMAIL_JOINED(Format_Str, Str2) // report mail sent
+QORSMAIL_JOINED(Format_Str, Str3) // report mail without a report file
+QORSMAIL_JOINED(Format_Str, Str4) // report mail given up
+// The sender's display name; %1 the computer name. Joined from QorsmailMain_Str Str29.
+QORSMAIL_JOINED(Format_Str, Str5)
+// The subject: %1 the task's title, %2 the date and time.
+QORSMAIL_TEXT(Format_Str, Str6, "%1(%2)")
+// The log line of a mail that failed or was refused in part: %1 why, %2 the subject.
+QORSMAIL_TEXT(Format_Str, Str7, "%1——%2")
+// Between two event type names, and between two event levels (the levels' own texts end in blanks).
+QORSMAIL_TEXT(Format_Str, Str8, ",")
+QORSMAIL_TEXT(Format_Str, Str9, "")
+// The send time, part by part (year, month and day only when not 0); joined from QorsmailMain_Str Str17..Str21.
+// The time of day: %1 the hour, %2 the minute, %3 and %4 the same with two digits.
+QORSMAIL_JOINED(Format_Str, Str10)
+QORSMAIL_JOINED(Format_Str, Str11)
+QORSMAIL_JOINED(Format_Str, Str12)
+QORSMAIL_JOINED(Format_Str, Str13)
+// The interval, part by part: years, months, days (only when not 0), hours, minutes; joined from
+// QorsmailMain_Str SendInterval_Str0..SendInterval_Str4.
+QORSMAIL_JOINED_COUNT(Format_Str, Str14)
+QORSMAIL_JOINED_COUNT(Format_Str, Str15)
+QORSMAIL_JOINED_COUNT(Format_Str, Str16)
+QORSMAIL_JOINED_COUNT(Format_Str, Str17)
+QORSMAIL_JOINED_COUNT(Format_Str, Str18)
+// Questions before a delete; %1 the task's title (QorsmailMain_Str Str23), the name (AddressBook_Str Str10).
+QORSMAIL_JOINED(Format_Str, Str19)
+QORSMAIL_JOINED(Format_Str, Str20)
+// A name the address book holds already, when adding (AddressBook_Str Str2) and renaming (Str6); %1 the name.
+QORSMAIL_JOINED(Format_Str, Str21)
+QORSMAIL_JOINED(Format_Str, Str22)
+// Sending stopped; %1 the verified user (QorsmailMain_Str Str35).
+QORSMAIL_JOINED(Format_Str, Str23)
+// The start-up error; %1 the event-log library's text (program_Str program_Str5).
+QORSMAIL_JOINED(Format_Str, Str24)
+// A task node's tool tip; %1 what the task is doing (TaskStatus_Str Str0, which is also the panels' label).
+QORSMAIL_JOINED(Format_Str, Str25)
+// The kind of a task inside a sentence (QorsmailMain_Str Str37 and Str38, the tree's roots).
+QORSMAIL_JOINED(Format_Str, Str26)
+QORSMAIL_JOINED(Format_Str, Str27)
+} // namespace Format_Str
+
+// The suite's login dialog (the exit rights check, stopping the sending); the defaults are its designed texts.
+namespace LoginDlg_Str {
+QORSMAIL_TEXT(LoginDlg_Str, Str0, "用户登录")
+QORSMAIL_TEXT(LoginDlg_Str, Str1, "用户名")
+QORSMAIL_TEXT(LoginDlg_Str, Str2, "口令")
+QORSMAIL_TEXT(LoginDlg_Str, Str3, "确定")
+QORSMAIL_TEXT(LoginDlg_Str, Str4, "取消")
+} // namespace LoginDlg_Str
+
+// The event-log library's texts for its result codes, which the library gives in Chinese only: the key is
+// "Error" + the code without its sign, the default the library's own text; ErrorOther, any other code (%1).
+namespace LogLibrary_Str {
+QORSMAIL_JOINED(LogLibrary_Str, Error1)
+QORSMAIL_JOINED(LogLibrary_Str, Error5)
+QORSMAIL_JOINED(LogLibrary_Str, Error8)
+QORSMAIL_JOINED(LogLibrary_Str, Error9)
+QORSMAIL_JOINED(LogLibrary_Str, Error10)
+QORSMAIL_JOINED(LogLibrary_Str, Error12)
+QORSMAIL_JOINED(LogLibrary_Str, Error13)
+QORSMAIL_JOINED(LogLibrary_Str, Error14)
+QORSMAIL_JOINED(LogLibrary_Str, ErrorOther)
+} // namespace LogLibrary_Str
+
+#undef QORSMAIL_JOINED_COUNT
+#undef QORSMAIL_JOINED
+#undef QORSMAIL_COUNT_TEXT
 #undef QORSMAIL_TEXT
 
 // Section of the event type names; the key is "EventTypeName" + the list index 0..16, the default the list's

@@ -130,6 +130,16 @@ void TSpecialMemIniFile::ParseLines(const QStringList& lines)
             current->lines.append(line);
         }
     }
+    // A file of ours may write a line break as a mark of its own; the suite's files name none, so their lines
+    // stay exactly as they stand.
+    const QString mark = FindValue(QStringLiteral("LanguageFile"), QStringLiteral("LineBreak")).value_or(QString());
+    if (!mark.isEmpty()) {
+        for (Section& s : m_sections) {
+            for (QString& line : s.lines) {
+                line.replace(mark, QStringLiteral("\n"));
+            }
+        }
+    }
 }
 
 const TSpecialMemIniFile::Section* TSpecialMemIniFile::findSection(const QString& name) const
@@ -144,9 +154,14 @@ const TSpecialMemIniFile::Section* TSpecialMemIniFile::findSection(const QString
 
 QString TSpecialMemIniFile::ReadValue(const QString& section, const QString& key, const QString& defaultText) const
 {
+    return FindValue(section, key).value_or(defaultText);
+}
+
+std::optional<QString> TSpecialMemIniFile::FindValue(const QString& section, const QString& key) const
+{
     const Section* s = findSection(section);
     if (s == nullptr) {
-        return defaultText;
+        return std::nullopt;
     }
     for (const QString& line : s->lines) {
         // A line without "=" has no key and never matches.
@@ -158,7 +173,7 @@ QString TSpecialMemIniFile::ReadValue(const QString& section, const QString& key
             return line.mid(eq + 1);
         }
     }
-    return defaultText;
+    return std::nullopt;
 }
 
 void TSpecialMemIniFile::ReadSectionLines(const QString& section, QStringList& lines) const
@@ -171,25 +186,54 @@ void TSpecialMemIniFile::ReadSectionLines(const QString& section, QStringList& l
 
 // ---- LocaleVariables ----
 
+namespace {
+
+// The language code alone or with a territory, code set or modifier behind it ("en", "en_US.UTF-8", "en@x").
+bool namesLanguage(QStringView name, QLatin1StringView code)
+{
+    return name.startsWith(code) && (name.size() == code.size() || QStringView(u"_.@").contains(name.at(code.size())));
+}
+
+// The C locale in any of its names, where gettext ignores LANGUAGE (glibc honours it for C.UTF-8; a C locale
+// in another code set is still the C locale, so the station keeps its built-in texts there too).
+bool isCLocale(QStringView name)
+{
+    return name == u"C" || name == u"POSIX" || name.startsWith(u"C.") || name.startsWith(u"POSIX.");
+}
+
+} // namespace
+
 LocaleVariables LocaleVariables::fromEnvironment()
 {
-    return {qEnvironmentVariable("LC_ALL"), qEnvironmentVariable("LC_MESSAGES"), qEnvironmentVariable("LANG")};
+    return {qEnvironmentVariable("LC_ALL"),
+        qEnvironmentVariable("LC_MESSAGES"),
+        qEnvironmentVariable("LANG"),
+        qEnvironmentVariable("LANGUAGE")};
 }
 
 bool LocaleVariables::asksForEnglish() const
 {
-    // The first one set decides, as for every other program of the desktop.
+    // The first one set is the locale of the messages, as for every other program of the desktop.
+    QStringView locale;
     for (const QString* value : {&lcAll, &lcMessages, &lang}) {
-        if (value->isEmpty()) {
-            continue;
+        if (!value->isEmpty()) {
+            locale = *value;
+            break;
         }
-        // "en" alone or with a territory, code set or modifier behind it.
-        if (!value->startsWith(QLatin1String("en"))) {
+    }
+    if (locale.isEmpty() || isCLocale(locale)) {
+        return false;
+    }
+    const QStringList preferred = language.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& entry : preferred) {
+        if (namesLanguage(entry, QLatin1StringView("en"))) {
+            return true;
+        }
+        if (namesLanguage(entry, QLatin1StringView("zh"))) {
             return false;
         }
-        return value->size() == 2 || QStringView(u"_.@").contains(value->at(2));
     }
-    return false;
+    return namesLanguage(locale, QLatin1StringView("en"));
 }
 
 // ---- MultiLangEngine ----
@@ -204,26 +248,42 @@ QString MultiLangEngine::languageFilePath(const QString& programFilePath, const 
     return languageFilePath(programFilePath, dataDir, LocaleVariables{});
 }
 
+namespace {
+
+// A file of the Language/ folder beside the program, else of the data folder's.
+QString findLanguageFile(const QFileInfo& program, const QString& dataDir, const QString& name)
+{
+    QString found = findIgnoringCase(program.absolutePath() + QStringLiteral("/Language"), name);
+    if (found.isEmpty() && !dataDir.isEmpty()) {
+        found = findIgnoringCase(dataDir + QStringLiteral("/Language"), name);
+    }
+    return found;
+}
+
+} // namespace
+
 QString MultiLangEngine::languageFilePath(
     const QString& programFilePath, const QString& dataDir, const LocaleVariables& locale)
 {
     const QFileInfo program(programFilePath);
-    const QString beside = program.absolutePath() + QStringLiteral("/Language");
-    const auto find = [&](const QString& name) {
-        QString found = findIgnoringCase(beside, name);
-        if (found.isEmpty() && !dataDir.isEmpty()) {
-            found = findIgnoringCase(dataDir + QStringLiteral("/Language"), name);
-        }
-        return found;
-    };
     // A site's own file wins over the shipped English texts, which win over the built-in Chinese ones.
     const QString name = program.completeBaseName() + QStringLiteral(".lang");
-    QString found = find(name);
-    if (found.isEmpty() && locale.asksForEnglish()) {
-        found = find(program.completeBaseName() + QStringLiteral(".en.lang"));
+    QString found = findLanguageFile(program, dataDir, name);
+    if (found.isEmpty()) {
+        found = localeFilePath(programFilePath, dataDir, locale);
     }
     // Nothing found: the path beside the program, which gives an empty file and so the built-in texts.
-    return found.isEmpty() ? beside + QLatin1Char('/') + name : found;
+    return found.isEmpty() ? program.absolutePath() + QStringLiteral("/Language/") + name : found;
+}
+
+QString MultiLangEngine::localeFilePath(
+    const QString& programFilePath, const QString& dataDir, const LocaleVariables& locale)
+{
+    if (!locale.asksForEnglish()) {
+        return {};
+    }
+    const QFileInfo program(programFilePath);
+    return findLanguageFile(program, dataDir, program.completeBaseName() + QStringLiteral(".en.lang"));
 }
 
 void MultiLangEngine::LoadLanguageFile()
@@ -232,12 +292,29 @@ void MultiLangEngine::LoadLanguageFile()
         return;
     }
     const QString program = programFilePath();
-    m_iniFile = std::make_unique<TSpecialMemIniFile>(program.isEmpty() ? QString() : languageFilePath(program));
+    if (program.isEmpty()) {
+        m_iniFile = std::make_unique<TSpecialMemIniFile>(QString());
+        return;
+    }
+    LoadLanguageFiles(program, QStringLiteral(QORSMAIL_DATADIR), LocaleVariables::fromEnvironment());
+}
+
+void MultiLangEngine::LoadLanguageFiles(
+    const QString& programFilePath, const QString& dataDir, const LocaleVariables& locale)
+{
+    const QString primary = languageFilePath(programFilePath, dataDir, locale);
+    const QString fallback = localeFilePath(programFilePath, dataDir, locale);
+    m_iniFile = std::make_unique<TSpecialMemIniFile>(primary);
+    m_fallbackFile.reset();
+    if (!fallback.isEmpty() && fallback != primary) {
+        m_fallbackFile = std::make_unique<TSpecialMemIniFile>(fallback);
+    }
 }
 
 void MultiLangEngine::LoadLanguageFileFrom(const QString& path)
 {
     m_iniFile = std::make_unique<TSpecialMemIniFile>(path);
+    m_fallbackFile.reset();
 }
 
 void MultiLangEngine::LoadLanguageBytes(const QByteArray& bytes)
@@ -245,19 +322,35 @@ void MultiLangEngine::LoadLanguageBytes(const QByteArray& bytes)
     auto file = std::make_unique<TSpecialMemIniFile>(QString());
     file->ParseBytes(bytes);
     m_iniFile = std::move(file);
+    m_fallbackFile.reset();
 }
 
 QString MultiLangEngine::GetLangText(const QString& section, const QString& key, const QString& defaultText) const
 {
-    if (!m_iniFile) {
-        return defaultText;
-    }
+    return GetCountText(section, key, 0, defaultText);
+}
+
+QString MultiLangEngine::GetCountText(
+    const QString& section, const QString& key, qint64 count, const QString& defaultText) const
+{
     try {
-        return m_iniFile->ReadValue(section, key, defaultText);
+        for (const TSpecialMemIniFile* file : {m_iniFile.get(), m_fallbackFile.get()}) {
+            if (file == nullptr) {
+                continue;
+            }
+            // The file that has the text decides its forms: a site's own text is never replaced by the
+            // singular of the locale's file.
+            if (std::optional<QString> text = file->FindValue(section, key)) {
+                if (count == 1) {
+                    return file->FindValue(section, key + QStringLiteral("_1")).value_or(*text);
+                }
+                return *text;
+            }
+        }
     } catch (...) {
         // A look-up never fails its caller: out of memory or the like gives the built-in text.
-        return defaultText;
     }
+    return defaultText;
 }
 
 MultiLangEngine& LangEngine()
@@ -273,6 +366,67 @@ QString GetLangText(const QString& section, const QString& key, const QString& d
 
 QString GetLangText(const LangText::Entry& text)
 {
-    return LangEngine().GetLangText(
-        QString::fromLatin1(text.Section), QString::fromLatin1(text.Key), QString::fromUtf8(text.Default));
+    return GetCountText(text, 0);
+}
+
+QString GetLangText(const LangText::JoinedEntry& text, const QString& joinedDefault)
+{
+    return GetCountText(text, 0, joinedDefault);
+}
+
+QString GetCountText(const LangText::Entry& text, qint64 count)
+{
+    return LangEngine().GetCountText(
+        QString::fromLatin1(text.Section), QString::fromLatin1(text.Key), count, QString::fromUtf8(text.Default));
+}
+
+QString GetCountText(const LangText::JoinedEntry& text, qint64 count, const QString& joinedDefault)
+{
+    return LangEngine().GetCountText(
+        QString::fromLatin1(text.Section), QString::fromLatin1(text.Key), count, joinedDefault);
+}
+
+namespace {
+
+// Walks a format text: literal runs go to onText, each placeholder %1 .. %9 with an argument to onArg.
+template <class OnText, class OnArg>
+void walkFormat(const QString& format, qsizetype argCount, OnText onText, OnArg onArg)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i + 1 < format.size(); ++i) {
+        const QChar digit = format.at(i + 1);
+        if (format.at(i) != QLatin1Char('%') || digit < QLatin1Char('1') || digit > QLatin1Char('9')) {
+            continue;
+        }
+        const qsizetype arg = digit.unicode() - u'1';
+        if (arg >= argCount) {
+            continue;
+        }
+        onText(QStringView(format).mid(start, i - start));
+        onArg(arg);
+        start = i + 2;
+        ++i;
+    }
+    onText(QStringView(format).mid(start));
+}
+
+} // namespace
+
+QString FillText(const QString& format, const QStringList& args)
+{
+    QString out;
+    walkFormat(
+        format, args.size(), [&](QStringView text) { out += text; }, [&](qsizetype arg) { out += args.at(arg); });
+    return out;
+}
+
+QByteArray FillGbk(const QString& format, const QList<QByteArray>& args)
+{
+    QByteArray out;
+    walkFormat(
+        format,
+        args.size(),
+        [&](QStringView text) { out += Gbk::encode(text.toString()); },
+        [&](qsizetype arg) { out += args.at(arg); });
+    return out;
 }

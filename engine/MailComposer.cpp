@@ -28,6 +28,26 @@ QString visible(const QByteArray& bytes)
     return Gbk::decode(out);
 }
 
+// The subject's bytes: the title as stored and the date and time.
+QByteArray subjectBytes(const char (&title)[128], const SYSTEMTIME& now)
+{
+    return FillGbk(
+        GetLangText(LangText::Format_Str::Str6), {Gbk::fieldBytes(title), DateTimeText(now, true).toLatin1()});
+}
+
+// The trimmed text of a failure, without a trailing line end or full stop.
+QString failureText(const QString& errorText)
+{
+    QString text = errorText;
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) {
+        text.chop(1);
+    }
+    if (text.endsWith(QLatin1Char('.')) || text.endsWith(QChar(0x3002))) {
+        text.chop(1);
+    }
+    return text;
+}
+
 // The headers, envelope and subject both kinds of mail share.
 struct TComposed
 {
@@ -45,12 +65,13 @@ TComposed composeCommon(TComposeContext& context,
 {
     TComposed c;
     const SYSTEMTIME now = context.clock.now();
-    const QByteArray subject = Gbk::fieldBytes(title) + '(' + DateTimeText(now, true).toLatin1() + ')';
+    const QByteArray subject = subjectBytes(title, now);
     c.subject = visible(subject); // for the log, which is one line per entry too
 
     const QByteArray from = TrimBlanks(Gbk::fieldBytes(context.tables.SmtpSettings.LocalEmailAddr));
-    const QByteArray fromName =
-        TrimBlanks(Gbk::encode(GetLangText(LangText::QorsmailMain_Str::Str29)) + '[' + context.computerName + ']');
+    const QString fromNameFormat = GetLangText(
+        LangText::Format_Str::Str5, GetLangText(LangText::QorsmailMain_Str::Str29) + QStringLiteral("[%1]"));
+    const QByteArray fromName = TrimBlanks(FillGbk(fromNameFormat, {context.computerName}));
     if (!MailHeaders::isPlainAddrSpec(from)) {
         c.fatal = GetLangText(LangText::MailCheck_Str::Str0).arg(QLatin1Char('"') + visible(from) + QLatin1Char('"'));
     }
@@ -112,7 +133,7 @@ bool exchange(TComposeContext& context, TComposed& composed)
         }
         return true;
     }
-    context.lastError = ErrorLogLine(result.errorText, {}).chopped(2); // without "——"
+    context.lastError = failureText(result.errorText); // the log line without the subject
     context.writeLogLine(ErrorLogLine(result.errorText, composed.subject));
     return false;
 }
@@ -133,8 +154,8 @@ void attachReportFiles(TComposed& composed, const TReportMailTask& task, const Q
 // Puts the test mark in front of the subject, in the header and in the log's copy alike.
 void markAsTest(TComposed& composed, const char (&title)[128], const TClock& clock)
 {
-    const QByteArray subject = Gbk::encode(GetLangText(LangText::TestMail_Str::Str0)) + Gbk::fieldBytes(title) + '('
-        + DateTimeText(clock.now(), true).toLatin1() + ')';
+    const QByteArray subject =
+        Gbk::encode(GetLangText(LangText::TestMail_Str::Str0)) + subjectBytes(title, clock.now());
     composed.subject = Gbk::decode(MailHeaders::oneLine(subject));
     for (auto& header : composed.mail.headers) {
         if (header.startsWith("Subject: ")) {
@@ -162,14 +183,7 @@ bool newer(const struct stat& a, const struct stat& b)
 
 QString ErrorLogLine(const QString& errorText, const QString& subject)
 {
-    QString text = errorText;
-    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) {
-        text.chop(1);
-    }
-    if (text.endsWith(QLatin1Char('.')) || text.endsWith(QChar(0x3002))) {
-        text.chop(1);
-    }
-    return text + QString::fromUtf8("——") + subject;
+    return FillText(GetLangText(LangText::Format_Str::Str7), {failureText(errorText), subject});
 }
 
 QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event)
@@ -201,7 +215,7 @@ bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan&
     }
     const uint64_t length = span.End - span.First;
     if (span.OldRing) {
-        lines.append(Gbk::encode(GetLangText(LangText::RingWatch_Str::Str5).arg(length)));
+        lines.append(Gbk::encode(GetCountText(LangText::RingWatch_Str::Str5, qint64(length)).arg(length)));
         return true;
     }
     const int32_t endPos = ((state.EndPos % EventRingSize) + EventRingSize) % EventRingSize;
@@ -234,7 +248,7 @@ bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan&
     oldestHeld = std::max(oldestHeld, span.End - held);
     const uint64_t overwritten = std::min(oldestHeld, span.End) - span.First;
     if (overwritten > 0) {
-        lines.append(Gbk::encode(GetLangText(LangText::EventRing_Str::Str1).arg(overwritten)));
+        lines.append(Gbk::encode(GetCountText(LangText::EventRing_Str::Str1, qint64(overwritten)).arg(overwritten)));
     }
     for (const TLine& line : read) {
         if (line.number >= oldestHeld) {

@@ -73,6 +73,6 @@ bool MatchesFilePattern(const QString& pattern, const QString& name);
 // The display name of an event type number ("未知" for a number not in the list).
 QString EventTypeName(int32_t typeNumber);
 
-// The log line of a failed exchange: the error text without a trailing line end or full stop, "——", the
-// subject.
+// The log line of a failed exchange: the error text without a trailing line end or full stop, then the subject
+// (Chinese: joined by "——").
 QString ErrorLogLine(const QString& errorText, const QString& subject);

@@ -47,12 +47,36 @@ private:
     bool* m_flag;
 };
 
-// The five lines of the send loop: verb, opening mark, title, closing mark, outcome.
-QString taskLine(
-    const LangText::Entry& verb, const char (&title)[128], const char* closing, const LangText::Entry& outcome)
+// The five lines of the send loop, each a format text around the title whose default joins verb, opening mark,
+// title, closing mark and outcome as the station always wrote them.
+enum class TTaskLine
 {
-    return GetLangText(verb) + QStringLiteral("\" ") + Gbk::fieldText(title) + QString::fromLatin1(closing)
-        + GetLangText(outcome);
+    EventSent,
+    EventGivenUp,
+    ReportSent,
+    ReportNoFile,
+    ReportGivenUp
+};
+
+QString taskLine(TTaskLine line, const char (&title)[128])
+{
+    using namespace LangText;
+    struct TParts
+    {
+        const JoinedEntry* format;
+        const Entry* verb;
+        const char* closing;
+        const Entry* outcome;
+    };
+    static const TParts parts[] = {{&Format_Str::Str0, &QorsmailMain_Str::Str24, " \"", &QorsmailMain_Str::Str25},
+        {&Format_Str::Str1, &QorsmailMain_Str::Str24, "\" ", &QorsmailMain_Str::Str26},
+        {&Format_Str::Str2, &QorsmailMain_Str::Str27, " \" ", &QorsmailMain_Str::Str25},
+        {&Format_Str::Str3, &QorsmailMain_Str::Str27, "\"", &QorsmailMain_Str::Str28},
+        {&Format_Str::Str4, &QorsmailMain_Str::Str27, "\" ", &QorsmailMain_Str::Str26}};
+    const TParts& p = parts[static_cast<int>(line)];
+    const QString joined =
+        GetLangText(*p.verb) + QStringLiteral("\" %1") + QString::fromLatin1(p.closing) + GetLangText(*p.outcome);
+    return FillText(GetLangText(*p.format, joined), {Gbk::fieldText(title)});
 }
 
 // Sets a flag for the length of a scope, also when an error escapes it.
@@ -251,7 +275,7 @@ void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
                                       .arg(read.Fresh)
                                       .arg(read.Lost);
     if (read.Lost > 0) {
-        WriteLogLine(GetLangText(LangText::EventRing_Str::Str0).arg(read.Lost));
+        WriteLogLine(GetCountText(LangText::EventRing_Str::Str0, read.Lost).arg(read.Lost));
     }
 }
 
@@ -370,8 +394,7 @@ void TQorsmailMain::SendMailTimerTimer()
         if (k < 0) {
             // Deleted or replaced meanwhile: nothing left to mark; a mail that went out is still reported.
             if (sent) {
-                WriteLogLine(taskLine(
-                    LangText::QorsmailMain_Str::Str24, taskCopy.Title, " \"", LangText::QorsmailMain_Str::Str25));
+                WriteLogLine(taskLine(TTaskLine::EventSent, taskCopy.Title));
             }
             i = -1;
             continue;
@@ -379,8 +402,7 @@ void TQorsmailMain::SendMailTimerTimer()
         TEventTaskState& after = m_tables.EventTasks.state(k);
         if (sent) {
             record(TTaskKind::Event, serial, TSendOutcome::Sent, {});
-            WriteLogLine(
-                taskLine(LangText::QorsmailMain_Str::Str24, taskCopy.Title, " \"", LangText::QorsmailMain_Str::Str25));
+            WriteLogLine(taskLine(TTaskLine::EventSent, taskCopy.Title));
             after = TEventTaskState{};
             m_trigger.Spans.erase(serial);
         } else {
@@ -388,8 +410,7 @@ void TQorsmailMain::SendMailTimerTimer()
             const bool givenUp = after.RetryCount >= m_tables.SmtpSettings.MaxSendTries;
             record(TTaskKind::Event, serial, givenUp ? TSendOutcome::GaveUp : TSendOutcome::Failed, failureText());
             if (givenUp) {
-                WriteLogLine(taskLine(
-                    LangText::QorsmailMain_Str::Str24, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
+                WriteLogLine(taskLine(TTaskLine::EventGivenUp, taskCopy.Title));
                 after = TEventTaskState{};
                 m_trigger.Spans.erase(serial);
             }
@@ -426,8 +447,7 @@ void TQorsmailMain::SendMailTimerTimer()
         const int k = m_tables.ReportTasks.indexOfSerial(serial);
         if (k < 0) {
             if (outcome == 1) {
-                WriteLogLine(taskLine(
-                    LangText::QorsmailMain_Str::Str27, taskCopy.Title, " \" ", LangText::QorsmailMain_Str::Str25));
+                WriteLogLine(taskLine(TTaskLine::ReportSent, taskCopy.Title));
             }
             j = -1;
             continue;
@@ -435,14 +455,12 @@ void TQorsmailMain::SendMailTimerTimer()
         TReportTaskState& after = m_tables.ReportTasks.state(k);
         if (outcome == 1) {
             record(TTaskKind::Report, serial, TSendOutcome::Sent, {});
-            WriteLogLine(
-                taskLine(LangText::QorsmailMain_Str::Str27, taskCopy.Title, " \" ", LangText::QorsmailMain_Str::Str25));
+            WriteLogLine(taskLine(TTaskLine::ReportSent, taskCopy.Title));
             after.State = 0;
             after.RetryCount = 0;
         } else if (outcome == 0) {
             record(TTaskKind::Report, serial, TSendOutcome::NoReportFile, {});
-            WriteLogLine(
-                taskLine(LangText::QorsmailMain_Str::Str27, taskCopy.Title, "\"", LangText::QorsmailMain_Str::Str28));
+            WriteLogLine(taskLine(TTaskLine::ReportNoFile, taskCopy.Title));
             after.State = 0;
             after.RetryCount = 0;
         } else {
@@ -450,8 +468,7 @@ void TQorsmailMain::SendMailTimerTimer()
             const bool givenUp = after.RetryCount >= m_tables.SmtpSettings.MaxSendTries;
             record(TTaskKind::Report, serial, givenUp ? TSendOutcome::GaveUp : TSendOutcome::Failed, failureText());
             if (givenUp) {
-                WriteLogLine(taskLine(
-                    LangText::QorsmailMain_Str::Str27, taskCopy.Title, "\" ", LangText::QorsmailMain_Str::Str26));
+                WriteLogLine(taskLine(TTaskLine::ReportGivenUp, taskCopy.Title));
                 after.State = 0;
                 after.RetryCount = 0;
             }

@@ -29,10 +29,12 @@ constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
 constexpr int MaxDropLines = 20;
 constexpr int64_t MaxSecondsAhead = 24 * 3600;
 
+// The kind of mail inside a sentence; in Chinese the name of the tree's root.
 QString kindText(TTaskKind kind)
 {
-    return GetLangText(
-        kind == TTaskKind::Event ? LangText::QorsmailMain_Str::Str37 : LangText::QorsmailMain_Str::Str38);
+    using namespace LangText;
+    return kind == TTaskKind::Event ? GetLangText(Format_Str::Str26, GetLangText(QorsmailMain_Str::Str37))
+                                    : GetLangText(Format_Str::Str27, GetLangText(QorsmailMain_Str::Str38));
 }
 
 QString errnoText(int error)
@@ -201,10 +203,11 @@ void TTaskMarkStore::Restore()
             serial = m_tables.ReportTasks.serial(e.index);
         }
         marks(e.kind)[serial] = TMark{serial, e};
-        m_writeLogLine(GetLangText(LangText::TaskMarkStore_Str::Str0).arg(kind, title, QString::number(retries)));
+        m_writeLogLine(
+            GetCountText(LangText::TaskMarkStore_Str::Str0, retries).arg(kind, title, QString::number(retries)));
     }
     if (unlisted > 0) {
-        m_writeLogLine(GetLangText(LangText::MarkRestore_Str::Str2).arg(unlisted));
+        m_writeLogLine(GetCountText(LangText::MarkRestore_Str::Str2, unlisted).arg(unlisted));
     }
     // The file is written anew without the dropped marks at the next turn of the event loop.
     changed();

@@ -135,7 +135,8 @@ QString TaskStatusText(const TTaskStatus& status)
 QString StatusSummaryText(const TStatusSummary& summary)
 {
     using namespace LangText::TaskStatus_Str;
-    QString text = GetLangText(Str11).arg(summary.waiting).arg(summary.retrying);
+    const auto tasks = [](int count) { return GetCountText(Str14, count).arg(count); };
+    QString text = FillText(GetLangText(Str15), {tasks(summary.waiting), tasks(summary.retrying)});
     if (summary.sending > 0) {
         text += GetLangText(Str12);
     }

@@ -73,7 +73,8 @@ struct TStatusSummary
     TLastOutcome lastFailure;
 };
 
-// "等待发送：a 个任务，正在重试：b 个任务", then whether a mail is on its way and the most recent failure.
+// "等待发送：a 个任务，正在重试：b 个任务" (in English with a singular and a plural form), then whether a mail is on
+// its way and the most recent failure.
 QString StatusSummaryText(const TStatusSummary& summary);
 
 // The outcome of each task's last attempt, and its last failure, by task serial (an edited task is a new task).

@@ -27,7 +27,7 @@ QStringList EventTriggerLines(const TEventMailTask& task)
             const int16_t type = task.Types[k];
             names << EventTypeName(type);
         }
-        lines << FourBlanks + names.join(QLatin1Char(','));
+        lines << FourBlanks + names.join(GetLangText(LangText::Format_Str::Str8));
     }
     const QString keyword = Gbk::fieldText(task.Keyword);
     if (!keyword.isEmpty()) {
@@ -36,20 +36,15 @@ QStringList EventTriggerLines(const TEventMailTask& task)
     const int32_t mask = task.LevelMask;
     if (mask != -1) {
         lines << GetLangText(Str7);
-        QString levels = FourBlanks;
-        if (mask & 0x2) {
-            levels += GetLangText(Str8);
+        const std::pair<int32_t, const LangText::Entry*> levelNames[] = {
+            {0x2, &Str8}, {0x4, &Str9}, {0x8, &Str10}, {0x1, &Str11}};
+        QStringList levels;
+        for (const auto& [bit, name] : levelNames) {
+            if (mask & bit) {
+                levels << GetLangText(*name);
+            }
         }
-        if (mask & 0x4) {
-            levels += GetLangText(Str9);
-        }
-        if (mask & 0x8) {
-            levels += GetLangText(Str10);
-        }
-        if (mask & 0x1) {
-            levels += GetLangText(Str11);
-        }
-        lines << levels;
+        lines << FourBlanks + levels.join(GetLangText(LangText::Format_Str::Str9));
     }
     return lines;
 }
@@ -95,39 +90,52 @@ QString SendTypeText(int32_t sendType)
 
 QString SendTimeText(const SYSTEMTIME& sendTime)
 {
-    using namespace LangText::QorsmailMain_Str;
+    namespace Piece = LangText::QorsmailMain_Str;
+    namespace Format = LangText::Format_Str;
     const SYSTEMTIME t = sendTime; // packed: read by value
+    const auto part = [](const LangText::JoinedEntry& format, const QString& joined, int value) {
+        return FillText(GetLangText(format, joined), {QString::number(value)});
+    };
     QString text;
     if (t.wYear != 0) {
-        text += QString::number(t.wYear) + GetLangText(Str17);
+        text += part(Format::Str10, QStringLiteral("%1") + GetLangText(Piece::Str17), t.wYear);
     }
     if (t.wMonth != 0) {
-        text += QString::number(t.wMonth) + GetLangText(Str18);
+        text += part(Format::Str11, QStringLiteral("%1") + GetLangText(Piece::Str18), t.wMonth);
     }
     if (t.wDay != 0) {
-        text += QString::number(t.wDay) + GetLangText(Str19) + QLatin1Char(' ');
+        text += part(Format::Str12, QStringLiteral("%1") + GetLangText(Piece::Str19) + QLatin1Char(' '), t.wDay);
     }
-    text += QString::number(t.wHour) + GetLangText(Str20) + QString::number(t.wMinute) + GetLangText(Str21);
+    const QString joined =
+        QStringLiteral("%1") + GetLangText(Piece::Str20) + QStringLiteral("%2") + GetLangText(Piece::Str21);
+    const auto twoDigits = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    text += FillText(GetLangText(Format::Str13, joined),
+        {QString::number(t.wHour), QString::number(t.wMinute), twoDigits(t.wHour), twoDigits(t.wMinute)});
     return text;
 }
 
 QString SendIntervalText(const SYSTEMTIME& interval)
 {
-    using namespace LangText::QorsmailMain_Str;
+    namespace Piece = LangText::QorsmailMain_Str;
+    namespace Format = LangText::Format_Str;
     const SYSTEMTIME t = interval;
+    const auto part = [](const LangText::JoinedEntry& format, const LangText::Entry& unit, int value) {
+        const QString joined = QStringLiteral("%1") + GetLangText(unit) + QLatin1Char(' ');
+        return FillText(GetCountText(format, value, joined), {QString::number(value)});
+    };
     QString text;
     if (t.wYear != 0) {
-        text += QString::number(t.wYear) + GetLangText(SendInterval_Str0) + QLatin1Char(' ');
+        text += part(Format::Str14, Piece::SendInterval_Str0, t.wYear);
     }
     if (t.wMonth != 0) {
-        text += QString::number(t.wMonth) + GetLangText(SendInterval_Str1) + QLatin1Char(' ');
+        text += part(Format::Str15, Piece::SendInterval_Str1, t.wMonth);
     }
     if (t.wDay != 0) {
-        text += QString::number(t.wDay) + GetLangText(SendInterval_Str2) + QLatin1Char(' ');
+        text += part(Format::Str16, Piece::SendInterval_Str2, t.wDay);
     }
     if (!text.isEmpty() || t.wHour != 0 || t.wMinute != 0) {
-        text += QString::number(t.wHour) + GetLangText(SendInterval_Str3) + QLatin1Char(' ')
-            + QString::number(t.wMinute) + GetLangText(SendInterval_Str4) + QLatin1Char(' ');
+        text += part(Format::Str17, Piece::SendInterval_Str3, t.wHour)
+            + part(Format::Str18, Piece::SendInterval_Str4, t.wMinute);
     }
     return text;
 }

@@ -11,7 +11,7 @@
 #include <QStringList>
 
 // Lines of the trigger memo: the types (names joined by ","), the keyword and the levels, each only when the task
-// restricts it; empty for a task that matches every event.
+// restricts it; empty for a task that matches every event. The separators are language texts too.
 QStringList EventTriggerLines(const TEventMailTask& task);
 
 // One line per recipient: name<address>, or the bare address when the name is empty.
@@ -24,7 +24,7 @@ QStringList ReportFileLines(const TReportMailTask& task);
 QString SendTypeText(int32_t sendType);
 
 // The send time: year, month and day only when not 0 (the day followed by a blank), hour and minute always
-// ("3月15日 8时5分", "0时0分").
+// ("3月15日 8时5分", "0时0分"; in English "month 3, day 15, 08:05").
 QString SendTimeText(const SYSTEMTIME& sendTime);
 
 // The interval: each non-zero part of years, months, days with a blank after it, then hours and minutes when

@@ -36,6 +36,12 @@ QString quoted(const QString& name)
     return QStringLiteral("\" ") + name + QStringLiteral(" \"");
 }
 
+// A message about a name: format's %1 is the name; by default the join of the quoted name and the older text.
+QString aboutName(const LangText::JoinedEntry& format, const QString& joined, const QString& name)
+{
+    return FillText(GetLangText(format, joined), {name});
+}
+
 } // namespace
 
 TAddressBookForm::TAddressBookForm(TMailTables& tables, QWidget* parent)
@@ -161,7 +167,10 @@ void TAddressBookForm::AddNewBtnClick()
         return;
     }
     if (nameTaken(name, nullptr)) {
-        fail(m_ui->NameEdit, quoted(name) + QLatin1Char(' ') + GetLangText(Text::Str2));
+        fail(m_ui->NameEdit,
+            aboutName(LangText::Format_Str::Str21,
+                quoted(QStringLiteral("%1")) + QLatin1Char(' ') + GetLangText(Text::Str2),
+                name));
         return;
     }
     m_ui->AddressBookList->addTopLevelItem(new QTreeWidgetItem(QStringList{name, addr}));
@@ -193,7 +202,8 @@ void TAddressBookForm::AddressBookListDblClick()
             return;
         }
         if (nameTaken(name, row)) {
-            fail(nullptr, quoted(name) + GetLangText(Text::Str6));
+            fail(nullptr,
+                aboutName(LangText::Format_Str::Str22, quoted(QStringLiteral("%1")) + GetLangText(Text::Str6), name));
             return;
         }
     }
@@ -225,7 +235,9 @@ void TAddressBookForm::AddressBookListDelete()
     if (!row) {
         return;
     }
-    const QString text = GetLangText(Text::Str10) + quoted(row->text(0)) + QStringLiteral(" ?");
+    const QString text = aboutName(LangText::Format_Str::Str20,
+        GetLangText(Text::Str10) + quoted(QStringLiteral("%1")) + QStringLiteral(" ?"),
+        row->text(0));
     const MessageBoxes::Request question{
         QMessageBox::Warning, {}, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No};
     if (MessageBoxes::show(this, question) == QMessageBox::No) {

@@ -226,7 +226,8 @@ void TConfigCommands::DelMail1Click()
         return;
     }
     const uint64_t serial = event ? tables.EventTasks.serial(i) : tables.ReportTasks.serial(i);
-    const QString question = GetLangText(LangText::QorsmailMain_Str::Str23) + node->text(0) + QLatin1Char('?');
+    const QString joined = GetLangText(LangText::QorsmailMain_Str::Str23) + QStringLiteral("%1?");
+    const QString question = FillText(GetLangText(LangText::Format_Str::Str19, joined), {node->text(0)});
     if (!MessageBoxes::askYesNo(m_view.window, question)) {
         return;
     }

@@ -274,5 +274,8 @@ bool TranslateForm(QWidget* window, const TSpecialCustomIniFile* iniFile, const 
 
 bool TranslateForm(QWidget* window)
 {
-    return TranslateForm(window, LangEngine().iniFile(), QString::fromLatin1(window->metaObject()->className()));
+    const QString section = QString::fromLatin1(window->metaObject()->className());
+    // The locale's texts first, so that a site's own line wins where both set the same property.
+    TranslateForm(window, LangEngine().fallbackFile(), section);
+    return TranslateForm(window, LangEngine().iniFile(), section);
 }

@@ -12,8 +12,8 @@ class QObject;
 class QWidget;
 class TSpecialCustomIniFile;
 
-// Applies the section named like the window's class from the process's language file. False only when no
-// language file has been loaded.
+// Applies the section named like the window's class from the process's language files (the locale's texts, then
+// a site's own over them). False only when no language file has been loaded.
 bool TranslateForm(QWidget* window);
 // The same with an explicit file and section.
 bool TranslateForm(QWidget* window, const TSpecialCustomIniFile* iniFile, const QString& section);

@@ -544,7 +544,8 @@ void TQorsmailMainForm::StopSend1Click()
     }
     if (triggerStopped && sendStopped) {
         m_engine.setEditAllowed(true);
-        m_engine.WriteLogLine(Gbk::fieldText(userName) + GetLangText(LangText::QorsmailMain_Str::Str35));
+        const QString joined = QStringLiteral("%1") + GetLangText(LangText::QorsmailMain_Str::Str35);
+        m_engine.WriteLogLine(FillText(GetLangText(LangText::Format_Str::Str23, joined), {Gbk::fieldText(userName)}));
     } else {
         m_engine.WriteLogLine(GetLangText(LangText::QorsmailMain_Str::Str33));
         MessageBoxes::information(this, GetLangText(LangText::QorsmailMain_Str::Str34));

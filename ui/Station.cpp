@@ -37,6 +37,28 @@ private:
     bool m_done = false;
 };
 
+// The library's text for a result code (Chinese only) in the station's language, where the language file has it.
+QString LibraryErrorText(TLogLibrary& log, int32_t code)
+{
+    using namespace LangText::LogLibrary_Str;
+    static const std::pair<int32_t, const LangText::JoinedEntry*> known[] = {{-1, &Error1},
+        {-5, &Error5},
+        {-8, &Error8},
+        {-9, &Error9},
+        {-10, &Error10},
+        {-12, &Error12},
+        {-13, &Error13},
+        {-14, &Error14}};
+    const LangText::JoinedEntry* text = &ErrorOther;
+    for (const auto& [knownCode, entry] : known) {
+        if (knownCode == code) {
+            text = entry;
+            break;
+        }
+    }
+    return FillText(GetLangText(*text, log.GetErrorText(code)), {QString::number(code)});
+}
+
 } // namespace
 
 void ShowStartupError(TLogLibrary& log, int32_t code)
@@ -65,8 +87,9 @@ void ShowStartupError(TLogLibrary& log, int32_t code)
     if (own) {
         MessageBoxes::information(nullptr, GetLangText(*own));
     }
+    const QString joined = GetLangText(program_Str5) + QStringLiteral("(%1)");
     MessageBoxes::information(
-        nullptr, GetLangText(program_Str5) + QLatin1Char('(') + log.GetErrorText(code) + QLatin1Char(')'));
+        nullptr, FillText(GetLangText(LangText::Format_Str::Str24, joined), {LibraryErrorText(log, code)}));
 }
 
 int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& options)

@@ -24,7 +24,7 @@ struct TStationOptions
 };
 
 // Shows the start-up failure of a negative InitLogLibrary code: the code's own message when it has one, then
-// "启动出错(" + the library's text + ")".
+// "启动出错(" + the library's text + ")" (in English, the library's text from the language file).
 void ShowStartupError(TLogLibrary& log, int32_t code);
 
 // Runs the station; returns the process exit code (0 on every path).

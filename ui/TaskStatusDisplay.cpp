@@ -50,9 +50,12 @@ QVariant TTaskNode::data(int column, int role) const
     }
     const int i = taskIndex();
     if (role == Qt::ToolTipRole) {
-        return i < 0
-            ? QString()
-            : GetLangText(LangText::TaskStatus_Str::Str0) + TaskStatusText(m_engine.taskStatus().status(m_kind, i));
+        if (i < 0) {
+            return QString();
+        }
+        const QString joined = GetLangText(LangText::TaskStatus_Str::Str0) + QStringLiteral("%1");
+        return FillText(GetLangText(LangText::Format_Str::Str25, joined),
+            {TaskStatusText(m_engine.taskStatus().status(m_kind, i))});
     }
     if (i < 0) {
         return QTreeWidgetItem::data(column, role);

@@ -2,6 +2,7 @@
 #include "LoginDlg.h"
 
 #include "GbkCodec.h"
+#include "MLEngine.h"
 #include "UserVerify.h"
 #include "ui_LoginDlg.h"
 
@@ -13,9 +14,15 @@ TLoginDlg::TLoginDlg(QWidget* owner, const QString& caption)
     , m_ui(std::make_unique<Ui::LoginDlg>())
 {
     m_ui->setupUi(this);
-    if (!caption.isEmpty()) {
-        setWindowTitle(caption);
-    }
+    // The dialog speaks the language of the program that shows it: the library holds a language engine of its
+    // own, which reads that program's language files by the same rule (a second call changes nothing).
+    LangEngine().LoadLanguageFile();
+    using namespace LangText::LoginDlg_Str;
+    setWindowTitle(caption.isEmpty() ? GetLangText(Str0) : caption);
+    m_ui->UserLabel->setText(GetLangText(Str1));
+    m_ui->PasswordLabel->setText(GetLangText(Str2));
+    m_ui->OkBtn->setText(GetLangText(Str3));
+    m_ui->CancelBtn->setText(GetLangText(Str4));
     connect(m_ui->OkBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
     m_ui->UserEdit->setFocus();

@@ -26,6 +26,23 @@ TSpecialMemIniFile parsed(const QByteArray& utf8Text)
 
 const QString Def = QStringLiteral("default");
 
+std::string localeTrace(const LocaleVariables& locale, bool siteFile)
+{
+    return QStringLiteral("LC_ALL=%1 LC_MESSAGES=%2 LANG=%3 LANGUAGE=%4 site file %5")
+        .arg(locale.lcAll, locale.lcMessages, locale.lang, locale.language)
+        .arg(QLatin1String(siteFile ? "yes" : "no"))
+        .toStdString();
+}
+
+// The site's own file with the given text, or none.
+void putSiteFile(const QString& path, const char* text)
+{
+    QFile::remove(path);
+    if (text != nullptr) {
+        writeFile(path, text);
+    }
+}
+
 TEST(LanguageFile, KeysAndSectionsIgnoreCaseAndTheFirstWins)
 {
     const auto ini = parsed("[QorsmailMain_Str]\r\n"
@@ -228,18 +245,58 @@ TEST(LanguageEngine, TheLocalePicksTheEnglishFileAndASiteFileWinsOverBoth)
         {{{}, {}, QStringLiteral("zh_CN.UTF-8")}, true, Site},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(QStringLiteral("LC_ALL=%1 LC_MESSAGES=%2 LANG=%3 site file %4")
-                         .arg(c.locale.lcAll, c.locale.lcMessages, c.locale.lang)
-                         .arg(QLatin1String(c.siteFile ? "yes" : "no"))
-                         .toStdString());
-        QFile::remove(site);
-        if (c.siteFile) {
-            writeFile(site, "[S]\r\nk=site\r\n");
-        }
+        SCOPED_TRACE(localeTrace(c.locale, c.siteFile));
+        putSiteFile(site, c.siteFile ? "[S]\r\nk=site\r\n" : nullptr);
         const QString path = MultiLangEngine::languageFilePath(program, data, c.locale);
         // Chinese: no file at all, so the built-in texts.
         EXPECT_EQ(path, c.expected == English ? english : site);
         EXPECT_EQ(QFile::exists(path), c.expected != Chinese);
+    }
+}
+
+TEST(LanguageEngine, LanguageListComesFirstOutsideTheCLocaleAndTheLocaleFillsInWhatASiteFileLacks)
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("bin/qormail"));
+    const QString data = dir.filePath(QStringLiteral("share"));
+    const QString site = dir.filePath(QStringLiteral("bin/Language/qormail.lang"));
+    writeFile(program, "");
+    writeFile(dir.filePath(QStringLiteral("share/Language/qormail.en.lang")),
+        "[S]\r\nk=English\r\nown=English\r\nn=%1 events\r\nn_1=%1 event\r\n");
+    const QString English = QStringLiteral("English");
+    const QString One = QStringLiteral("%1 event");
+    const QString Own = QStringLiteral("site");
+    const QString OwnOne = QStringLiteral("site %1");
+    const auto language = [](const char* lang, const char* list) {
+        return LocaleVariables{{}, {}, QString::fromLatin1(lang), QString::fromLatin1(list)};
+    };
+    const struct
+    {
+        LocaleVariables locale;
+        bool siteFile;
+        QString k; // a key only the English file has
+        QString own; // a key both files have
+        QString one; // a count text for 1, whose singular only the English file has
+    } cases[] = {
+        {language("de_DE.UTF-8", "en:de"), false, English, English, One},
+        {language("en_US.UTF-8", "zh_CN"), false, Def, Def, Def},
+        {{QStringLiteral("C"), {}, {}, QStringLiteral("en")}, false, Def, Def, Def},
+        {language("POSIX", "en"), false, Def, Def, Def},
+        {language("C.UTF-8", "en"), false, Def, Def, Def},
+        {language("", "en"), false, Def, Def, Def},
+        {language("zh_CN.UTF-8", "de::fr:en_GB:zh"), false, English, English, One},
+        {language("en_US.UTF-8", "de:fr"), false, English, English, One},
+        {language("en_US.UTF-8", ""), true, English, Own, OwnOne},
+        {language("zh_CN.UTF-8", ""), true, Def, Own, OwnOne},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(localeTrace(c.locale, c.siteFile));
+        putSiteFile(site, c.siteFile ? "[S]\r\nown=site\r\nn=site %1\r\n" : nullptr);
+        MultiLangEngine engine;
+        engine.LoadLanguageFiles(program, data, c.locale);
+        EXPECT_EQ(engine.GetLangText(QStringLiteral("S"), QStringLiteral("k"), Def), c.k);
+        EXPECT_EQ(engine.GetLangText(QStringLiteral("S"), QStringLiteral("own"), Def), c.own);
+        EXPECT_EQ(engine.GetCountText(QStringLiteral("S"), QStringLiteral("n"), 1, Def), c.one);
     }
 }
 

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The shipped English language file against the station itself: every key of the built-in text table (read
 // from core/LangTexts.h, so a key added there fails here until the file has its English text) and every text of
-// every window, once the window has translated itself.
+// every window, once the window has translated itself; and the mnemonics of every window in both languages.
 
 #include "AddressBookDlg.h"
 #include "Ch_file.h"
+#include "DialogChecks.h"
 #include "EventMailProperty.h"
+#include "LoginDlg.h"
 #include "MLEngine.h"
 #include "MainFormFixture.h"
 #include "QorsmailDef.h"
@@ -14,11 +16,17 @@
 #include "SmtpSetupDlg.h"
 #include "WaitDlg.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMetaProperty>
 #include <QRegularExpression>
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -77,10 +85,130 @@ QStringList chineseTexts(QWidget& window)
     return found;
 }
 
+// The mnemonic of a text: the character after a single "&" ("&&" stands for the ampersand itself); null if none.
+QChar mnemonicOf(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text.at(i) == u'&' && text.at(++i) != u'&') {
+            return text.at(i).toLower();
+        }
+    }
+    return {};
+}
+
+// Where a window's mnemonics fail: two texts of one scope (a menu, or the widgets shown together with the menu
+// bar's titles) with the same one, a "&" on a label without a field, and, where every text needs one, a menu
+// item, a button with a word on it (OK and Cancel go by Enter and Escape) or a label in front of its field
+// without one. The main window shows one of its three right-hand panels at a time.
+QStringList mnemonicFaults(QWidget& window, bool everyTextNeedsOne)
+{
+    QStringList faults;
+    QList<QStringList> scopes;
+    const auto take = [&](QStringList& scope, const QString& text, bool needsOne) {
+        const bool word = std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
+        if (everyTextNeedsOne && needsOne && word && mnemonicOf(text).isNull()) {
+            faults << QStringLiteral("no mnemonic in \"%1\"").arg(text);
+        }
+        scope << text;
+    };
+    QList<QList<QAction*>> menus;
+    for (const QMenu* menu : window.findChildren<QMenu*>()) {
+        menus << menu->actions();
+    }
+    for (const QWidget* w : window.findChildren<QWidget*>()) {
+        if (w->contextMenuPolicy() == Qt::ActionsContextMenu) {
+            menus << w->actions();
+        }
+    }
+    for (const QList<QAction*>& actions : menus) {
+        QStringList& scope = scopes.emplaceBack();
+        for (const QAction* action : actions) {
+            if (!action->isSeparator()) {
+                take(scope, action->text(), true);
+            }
+        }
+    }
+    QList<QWidget*> panels;
+    for (const char* name : {"Panel1", "EventMailPanel", "ReportmailPanel"}) {
+        if (QWidget* panel = window.findChild<QWidget*>(QLatin1String(name))) {
+            panels << panel;
+        }
+    }
+    for (qsizetype shown = 0; shown < std::max<qsizetype>(panels.size(), 1); ++shown) {
+        for (qsizetype k = 0; k < panels.size(); ++k) {
+            panels[k]->setVisible(k == shown);
+        }
+        QStringList& scope = scopes.emplaceBack();
+        if (const auto* bar = window.findChild<QMenuBar*>()) {
+            for (const QAction* menu : bar->actions()) {
+                take(scope, menu->text(), true);
+            }
+        }
+        for (const QWidget* w : window.findChildren<QWidget*>()) {
+            const auto* label = qobject_cast<const QLabel*>(w);
+            if (!w->isVisibleTo(&window)) {
+                continue;
+            } else if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+                const QString name = w->objectName();
+                take(scope, button->text(), name.compare(u"OkBtn", Qt::CaseInsensitive) != 0 && name != u"CancelBtn");
+            } else if (const auto* group = qobject_cast<const QGroupBox*>(w)) {
+                take(scope, group->title(), false);
+            } else if (label && !label->buddy() && !mnemonicOf(label->text()).isNull()) {
+                faults << QStringLiteral("a mnemonic without a field: ") + label->text();
+            } else if (label && label->buddy()) {
+                // A label behind its field (a unit) leads to nothing; one in front of it or above it does.
+                const QPoint at = label->mapTo(&window, QPoint());
+                const QPoint field = label->buddy()->mapTo(&window, QPoint());
+                take(scope, label->text(), at.x() < field.x() || at.y() < field.y());
+            }
+        }
+    }
+    for (const QStringList& scope : scopes) {
+        std::map<char16_t, QStringList> byKey;
+        for (const QString& text : scope) {
+            if (const QChar key = mnemonicOf(text); !key.isNull()) {
+                byKey[key.unicode()] << text;
+            }
+        }
+        for (const auto& [key, same] : byKey) {
+            if (same.size() > 1) {
+                faults << QStringLiteral("the same mnemonic: ") + same.join(QStringLiteral(", "));
+            }
+        }
+    }
+    return faults;
+}
+
 class EnglishTexts : public MainFormFixture
 {
 protected:
     void TearDown() override { LangEngine().LoadLanguageFileFrom(QString()); }
+
+    // Every window as the station makes it, translated from the language file loaded now; with QORSMAIL_GRAB_DIR
+    // set, a picture of each as <class>-<language>.png.
+    void forEachWindow(const QString& language, const std::function<void(QWidget&)>& check)
+    {
+        m_form.reset(); // a window of the language before goes first: it works on the engine
+        writeTasks({});
+        createForm();
+        TSelEmailAddrDlg selector(m_tables);
+        Tch_file_dlg chooser;
+        TEventmailPropertyDlg eventDlg(m_tables, selector);
+        TReportmailPropertyDlg reportDlg(m_tables, selector, chooser);
+        TSmtpDlg smtpDlg;
+        TAddressBookForm addressBook(m_tables);
+        TWaitDialog wait;
+        TLoginDlg login(nullptr, QString());
+        const std::vector<QWidget*> windows{
+            m_form.get(), &selector, &chooser, &eventDlg, &reportDlg, &smtpDlg, &addressBook, &wait, &login};
+        for (QWidget* window : windows) {
+            // Two dialogs translate themselves each time they are shown.
+            window->show();
+            check(*window);
+            SaveGrab(*window, QString::fromLatin1(window->metaObject()->className()) + QLatin1Char('-') + language);
+            window->hide();
+        }
+    }
 };
 
 TEST_F(EnglishTexts, EveryKeyOfTheTableAndEveryWindowTextHasAnEnglishText)
@@ -94,48 +222,63 @@ TEST_F(EnglishTexts, EveryKeyOfTheTableAndEveryWindowTextHasAnEnglishText)
 
     TSpecialMemIniFile ini(EnglishFile);
     const QString missing = QStringLiteral("\x01missing");
+    // Each key with its Chinese default where it has one of its own; a count text needs its singular too.
     QStringList keys;
-    const QString table = QString::fromUtf8(readFile(QStringLiteral(QORSMAIL_SOURCE_DIR "/core/LangTexts.h")));
-    static const QRegularExpression entry(QStringLiteral("QORSMAIL_TEXT\\(\\s*(\\w+)\\s*,\\s*(\\w+)\\s*,\\s*\""));
+    std::map<QString, QString> chinese;
+    // Without the preprocessor's lines, which name the macros themselves.
+    static const QRegularExpression directive(QStringLiteral("^#.*$"), QRegularExpression::MultilineOption);
+    const QString table =
+        QString::fromUtf8(readFile(QStringLiteral(QORSMAIL_SOURCE_DIR "/core/LangTexts.h"))).remove(directive);
+    static const QRegularExpression entry(QStringLiteral("QORSMAIL_(TEXT|COUNT_TEXT|JOINED|JOINED_COUNT)\\(\\s*(\\w+)"
+                                                         "\\s*,\\s*(\\w+)\\s*(?:,\\s*\"((?:[^\"\\\\]|\\\\.)*)\")?"));
     for (auto match = entry.globalMatch(table); match.hasNext();) {
         const QRegularExpressionMatch m = match.next();
-        keys << m.captured(1) + QLatin1Char('/') + m.captured(2);
+        const QString key = m.captured(2) + QLatin1Char('/') + m.captured(3);
+        keys << key;
+        chinese[key] = m.captured(4);
+        if (m.captured(1).contains(QLatin1String("COUNT"))) {
+            keys << key + QStringLiteral("_1");
+            chinese[key + QStringLiteral("_1")] = m.captured(4);
+        }
     }
     ASSERT_GT(keys.size(), 100) << "the table was not read";
     for (int i = 0; i < EventTypeListCount; ++i) {
         keys << QLatin1String(LangText::EventTypeName_Section) + QStringLiteral("/EventTypeName%1").arg(i);
     }
     QStringList untranslated;
+    QStringList lineBreaks;
     for (const QString& key : keys) {
         const QString section = key.section(QLatin1Char('/'), 0, 0);
         const QString value = ini.ReadValue(section, key.section(QLatin1Char('/'), 1), missing);
         if (value == missing || value.trimmed().isEmpty()) {
             untranslated << key;
+        } else if (chinese[key].count(QStringLiteral("\\n")) != value.count(QLatin1Char('\n'))) {
+            lineBreaks << key; // the English text breaks its lines where the Chinese one does
         }
     }
     EXPECT_TRUE(untranslated.isEmpty()) << "keys without an English text: "
                                         << untranslated.join(QStringLiteral(", ")).toStdString();
+    EXPECT_TRUE(lineBreaks.isEmpty()) << "keys with other line breaks: "
+                                      << lineBreaks.join(QStringLiteral(", ")).toStdString();
 
     // Every window as the station makes it, translated from the English file, shows no Chinese text.
     LangEngine().LoadLanguageFileFrom(EnglishFile);
-    writeTasks({});
-    createForm();
-    TSelEmailAddrDlg selector(m_tables);
-    Tch_file_dlg chooser;
-    TEventmailPropertyDlg eventDlg(m_tables, selector);
-    TReportmailPropertyDlg reportDlg(m_tables, selector, chooser);
-    TSmtpDlg smtpDlg;
-    TAddressBookForm addressBook(m_tables);
-    TWaitDialog wait;
-    const std::vector<QWidget*> windows{
-        m_form.get(), &selector, &chooser, &eventDlg, &reportDlg, &smtpDlg, &addressBook, &wait};
-    for (QWidget* window : windows) {
-        // Two dialogs translate themselves each time they are shown.
-        window->show();
-        window->hide();
-        const QStringList chinese = chineseTexts(*window);
-        EXPECT_TRUE(chinese.isEmpty()) << window->metaObject()->className() << ": "
+    forEachWindow(QStringLiteral("en"), [](QWidget& window) {
+        const QStringList chinese = chineseTexts(window);
+        EXPECT_TRUE(chinese.isEmpty()) << window.metaObject()->className() << ": "
                                        << chinese.join(QStringLiteral("; ")).toStdString();
+    });
+}
+
+TEST_F(EnglishTexts, MnemonicsNeverCollideAndEveryEnglishTextHasOne)
+{
+    for (const bool english : {false, true}) {
+        LangEngine().LoadLanguageFileFrom(english ? EnglishFile : QString());
+        forEachWindow(english ? QStringLiteral("en") : QStringLiteral("zh"), [&](QWidget& window) {
+            const QStringList faults = mnemonicFaults(window, english);
+            EXPECT_TRUE(faults.isEmpty()) << (english ? "English " : "Chinese ") << window.metaObject()->className()
+                                          << ": " << faults.join(QStringLiteral("; ")).toStdString();
+        });
     }
 }
 
