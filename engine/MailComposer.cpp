@@ -105,6 +105,14 @@ bool exchange(TComposeContext& context, TComposed& composed)
         return false;
     }
     const TSmtpResult result = context.session.send(composed.mail);
+    if (result.viaFallback) {
+        // The first relay failed as a whole; the line says so, and which relay the mail went to.
+        const QString firstError = ErrorLogLine(result.firstRelayError, {}).chopped(2);
+        context.writeLogLine(result.ok
+                ? ErrorLogLine(GetLangText(LangText::Relay_Str::Str0).arg(result.firstRelay, firstError, result.relay),
+                    composed.subject)
+                : ErrorLogLine(result.firstRelayError, composed.subject));
+    }
     if (result.ok) {
         // Refusals that made the whole exchange fail are in its error text already.
         for (const auto& refused : result.refusedRecipients) {
@@ -112,8 +120,11 @@ bool exchange(TComposeContext& context, TComposed& composed)
         }
         return true;
     }
-    context.lastError = ErrorLogLine(result.errorText, {}).chopped(2); // without "——"
-    context.writeLogLine(ErrorLogLine(result.errorText, composed.subject));
+    const QString error = result.viaFallback
+        ? GetLangText(LangText::Relay_Str::Str1).arg(result.relay, ErrorLogLine(result.errorText, {}).chopped(2))
+        : result.errorText;
+    context.lastError = ErrorLogLine(error, {}).chopped(2); // without "——"
+    context.writeLogLine(ErrorLogLine(error, composed.subject));
     return false;
 }
 
