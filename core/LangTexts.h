@@ -276,6 +276,50 @@ QORSMAIL_TEXT(ChFile_Str, Str1, "请输入准确的文件名！")
 QORSMAIL_TEXT(ChFile_Str, Str2, "所有文件 (*)")
 } // namespace ChFile_Str
 
+// Texts of ours for the station's own settings file. Str0: %1 the file, %2 the section, %3 the key, %4 the
+// value, %5 what it should be (Str1..Str8), %6 what follows (Str9..Str12).
+namespace StationSettings_Str {
+QORSMAIL_TEXT(StationSettings_Str, Str0, "设置文件 %1：[%2] %3 的值“%4”无效（应为：%5），%6")
+QORSMAIL_TEXT(StationSettings_Str, Str1, "0、1 或 2")
+QORSMAIL_TEXT(StationSettings_Str, Str2, "1 到 65535 之间的端口号")
+QORSMAIL_TEXT(StationSettings_Str, Str3, "主机名或 IP 地址")
+QORSMAIL_TEXT(StationSettings_Str, Str4, "以逗号分隔的 EMAIL 地址")
+QORSMAIL_TEXT(StationSettings_Str, Str5, "hh:mm 形式的时刻")
+QORSMAIL_TEXT(StationSettings_Str, Str6, "1 到 8760 之间的小时数")
+QORSMAIL_TEXT(StationSettings_Str, Str7, "0 或 1")
+QORSMAIL_TEXT(StationSettings_Str, Str8, "UTF-8 文本")
+QORSMAIL_TEXT(StationSettings_Str, Str9, "不使用备用发件服务器")
+QORSMAIL_TEXT(StationSettings_Str, Str10, "不发送运行状况邮件")
+QORSMAIL_TEXT(StationSettings_Str, Str11, "该通知不发送")
+QORSMAIL_TEXT(StationSettings_Str, Str12, "沿用 QorMail.ini 或默认设置")
+QORSMAIL_TEXT(
+    StationSettings_Str, Str13, "设置文件 %1：[Health] 的 Time 与 EveryHours 只能设置其中一项；不发送运行状况邮件")
+QORSMAIL_TEXT(
+    StationSettings_Str, Str14, "设置文件 %1 无法读取（%2）：不使用备用发件服务器，不发送运行状况邮件，不发通知")
+QORSMAIL_TEXT(StationSettings_Str, Str15, "（不显示）")
+// %1 the file.
+QORSMAIL_TEXT(StationSettings_Str,
+    Str16,
+    "设置文件 %1 在本站读取之后已被修改，保存会覆盖这些修改，因此没有保存配置。\n请重新启动本站以读取新的文件。")
+QORSMAIL_TEXT(StationSettings_Str, Str17, "设置文件 %1 在本站读取之后已被修改，没有保存配置")
+QORSMAIL_TEXT(StationSettings_Str, Str18, "设置已保存到 %1")
+} // namespace StationSettings_Str
+
+// Texts of ours for the second relay. %1 and %3 are relays (host:port), %2 the first one's error.
+namespace Relay_Str {
+QORSMAIL_TEXT(Relay_Str, Str0, "发件服务器 %1 不可用（%2），邮件已经备用发件服务器 %3 发出")
+QORSMAIL_TEXT(Relay_Str, Str1, "备用发件服务器 %1 也未能发送：%2")
+} // namespace Relay_Str
+
+// Texts of ours for the connection security and the fallback relay in the SMTP setup dialog.
+namespace SmtpRelay_Str {
+QORSMAIL_TEXT(SmtpRelay_Str, Str0, "CA 证书文件不存在或不可读！")
+QORSMAIL_TEXT(SmtpRelay_Str, Str1, "备用服务器的端口号填写有误，必须在 1-65535之间")
+// %1 the settings file, %2 its keys.
+QORSMAIL_TEXT(SmtpRelay_Str, Str2, "%1 中的 %2 会在每次启动时替代这里的连接安全设置。")
+QORSMAIL_TEXT(SmtpRelay_Str, Str3, "备用服务器地址只能由字母、数字、点、连字符和冒号组成！")
+} // namespace SmtpRelay_Str
+
 // Texts the code once joined from pieces, as format texts (%1, %2, ...). Where the pieces are texts of the older
 // sections, the default is their join (see JoinedEntry), the same text as before for every language file.
 namespace Format_Str {

@@ -4,6 +4,8 @@
 // The records every part of the station shares, laid out byte for byte as the suite's configuration program
 // stores them in the task file: packed, little-endian, fixed size.
 
+#include "StationSettings.h"
+
 #include <QString>
 #include <bit>
 #include <cstddef>
@@ -335,6 +337,9 @@ struct TMailTables
     // when the server does not offer it), and a PEM file of further trusted certificates.
     uint8_t StartTLS = 0;
     QString CAFile;
+    // Our own settings file (CfgCache/qormail-station.ini): the fallback relay, the health mail and the notices,
+    // and the values of UseSSL, StartTLS and CAFile that a save writes there.
+    TStationSettings Station;
 
     std::vector<TMailAddr> AddrBook;
     TEventTaskTable EventTasks;

@@ -318,6 +318,7 @@ void SetTaskDefaults(TMailTables& tables)
     tables.UseSSL = 0;
     tables.StartTLS = 0;
     tables.CAFile.clear();
+    tables.Station = TStationSettings{};
     tables.AddrBook.clear();
     tables.EventTasks.clear();
     tables.ReportTasks.clear();

@@ -244,3 +244,21 @@ void LoadSmtpIniFrom(TMailTables& tables, const QString& path)
         tables.CAFile = Gbk::decode(*ca);
     }
 }
+
+QStringList SmtpIniTlsKeys(const QString& path)
+{
+    QStringList keys;
+    if (!QFileInfo(path).isFile()) {
+        return keys;
+    }
+    const TProfileFile ini = TProfileFile::fromFile(path);
+    for (const char* key : {"SSL", "StartTLS"}) {
+        if (TProfileFile::parseInteger(ini.rawValue("SMTP", key).value_or(QByteArray()))) {
+            keys << QString::fromLatin1(key);
+        }
+    }
+    if (ini.rawValue("SMTP", "CAFile")) {
+        keys << QStringLiteral("CAFile");
+    }
+    return keys;
+}

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -52,3 +53,7 @@ private:
 // Missing file: nothing changes.
 void LoadSmtpIni(TMailTables& tables);
 void LoadSmtpIniFrom(TMailTables& tables, const QString& path);
+
+// The keys of the settings file at path that replace the connection security at every start (SSL, StartTLS,
+// CAFile, each only when LoadSmtpIniFrom would take its value).
+QStringList SmtpIniTlsKeys(const QString& path);

@@ -291,6 +291,30 @@ bool WriteTaskFile(const QString& target, const QByteArray& bytes, QString& erro
     return lock.take(target, error) && writeLocked(target, bytes, error);
 }
 
+bool WriteFileIfUnchanged(const QString& target,
+    bool expectPresent,
+    const QByteArray& expected,
+    const QByteArray& bytes,
+    bool& changed,
+    QString& error)
+{
+    changed = false;
+    TWriteLock lock;
+    if (!lock.take(target, error)) {
+        return false;
+    }
+    QByteArray current;
+    const bool present = QFileInfo::exists(target);
+    if (present && !ReadFileShared(target, current, error)) {
+        return false;
+    }
+    if (present != expectPresent || current != expected) {
+        changed = true;
+        return false;
+    }
+    return writeLocked(target, bytes, error);
+}
+
 TTaskFileState LoadTaskFileWithState(TMailTables& tables, QString* error)
 {
     TTaskFileState state;

@@ -24,6 +24,15 @@ QString TaskFileBackupPath(const QString& target);
 // with a message naming the path otherwise; the target is then left as it was.
 bool WriteTaskFile(const QString& target, const QByteArray& bytes, QString& error);
 
+// WriteTaskFile, done only when the file on disk still holds `expected` (a file was there when expectPresent);
+// checked under the write lock. False with changed set when it does not, nothing written.
+bool WriteFileIfUnchanged(const QString& target,
+    bool expectPresent,
+    const QByteArray& expected,
+    const QByteArray& bytes,
+    bool& changed,
+    QString& error);
+
 // What the station read from its task file, so a save can tell whether someone else changed the file since.
 struct TTaskFileState
 {

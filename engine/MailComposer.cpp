@@ -126,6 +126,15 @@ bool exchange(TComposeContext& context, TComposed& composed)
         return false;
     }
     const TSmtpResult result = context.session.send(composed.mail);
+    if (result.viaFallback) {
+        // The first relay failed as a whole; the line says so, and which relay the mail went to.
+        QString line = result.firstRelayError;
+        if (result.ok) {
+            line = FillText(GetLangText(LangText::Relay_Str::Str0),
+                {result.firstRelay, failureText(result.firstRelayError), result.relay});
+        }
+        context.writeLogLine(ErrorLogLine(line, composed.subject));
+    }
     if (result.ok) {
         // Refusals that made the whole exchange fail are in its error text already.
         for (const auto& refused : result.refusedRecipients) {
@@ -133,8 +142,11 @@ bool exchange(TComposeContext& context, TComposed& composed)
         }
         return true;
     }
-    context.lastError = failureText(result.errorText); // the log line without the subject
-    context.writeLogLine(ErrorLogLine(result.errorText, composed.subject));
+    const QString error = result.viaFallback
+        ? FillText(GetLangText(LangText::Relay_Str::Str1), {result.relay, failureText(result.errorText)})
+        : result.errorText;
+    context.lastError = failureText(error); // the log line without the subject
+    context.writeLogLine(ErrorLogLine(error, composed.subject));
     return false;
 }
 

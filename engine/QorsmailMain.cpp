@@ -98,6 +98,24 @@ private:
 
 } // namespace
 
+std::optional<TSmtpConnection> FallbackConnection(const TMailTables& tables)
+{
+    const TRelaySettings& f = tables.Station.fallback;
+    if (!f.isSet()) {
+        return std::nullopt;
+    }
+    TSmtpConnection c;
+    c.host = f.host.toLatin1(); // the reader and the dialog take ASCII host names only
+    c.port = f.effectivePort();
+    c.tls = f.tls == TStationTls::Implicit ? TSmtpTls::Implicit
+                                           : (f.tls == TStationTls::StartTls ? TSmtpTls::StartTls : TSmtpTls::None);
+    c.login = !f.user.isEmpty();
+    c.user = f.user.toUtf8();
+    c.password = f.password.toUtf8();
+    c.caFile = tables.CAFile; // the further trusted certificates serve both relays
+    return c;
+}
+
 TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock& clock, QObject* parent)
     : QObject(parent)
     , m_tables(tables)
@@ -143,6 +161,8 @@ void TQorsmailMain::CreateEngine()
         SetTaskDefaults(m_tables);
         m_taskFile = LoadTaskFileWithState(m_tables);
     }
+    QStringList stationProblems;
+    m_stationFile = LoadStationSettings(m_tables, stationProblems);
     LoadSmtpIni(m_tables);
 
     const QString workDir = m_tables.workDirPath();
@@ -153,6 +173,9 @@ void TQorsmailMain::CreateEngine()
         workDir.isEmpty() ? QString() : workDir + QStringLiteral("Debug/") + m_tables.LogFileName, &m_clock);
     m_debugLog->WriteLine(QString(54, QLatin1Char('-')));
     m_debugLog->WriteTimed(GetLangText(LangText::QorsmailMain_Str::Str0));
+    for (const QString& problem : stationProblems) {
+        WriteLogLine(problem);
+    }
     if (!workDir.isEmpty()) {
         OpenMarkStore(workDir + QStringLiteral("QorMail.marks"));
     }
@@ -198,6 +221,7 @@ void TQorsmailMain::ApplySmtpSettings()
     c.password = Gbk::fieldBytes(s.Password).trimmed();
     c.caFile = m_tables.CAFile;
     m_session->configure(c);
+    m_session->configureFallback(FallbackConnection(m_tables));
 }
 
 void TQorsmailMain::DestroyEngine()
@@ -534,7 +558,9 @@ void TQorsmailMain::setSmtpSession(std::unique_ptr<TSmtpSession> session)
 {
     if (session) {
         const TSmtpConnection connection = m_session->connection();
+        const std::optional<TSmtpConnection> fallback = m_session->fallback();
         m_session = std::move(session);
         m_session->configure(connection);
+        m_session->configureFallback(fallback);
     }
 }

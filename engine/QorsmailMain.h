@@ -17,10 +17,15 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TSmtpSession;
 class TTaskMarkStore;
+struct TSmtpConnection;
+
+// The fallback relay of the station's settings as the SMTP session takes it; none when no host is set.
+std::optional<TSmtpConnection> FallbackConnection(const TMailTables& tables);
 
 class TQorsmailMain : public QObject
 {
@@ -82,6 +87,8 @@ public:
     TMailTables& tables() { return m_tables; }
     // What was read from the task file at start-up (or written by the last save): the save compares with it.
     TTaskFileState& taskFileState() { return m_taskFile; }
+    // What was read from the station's own settings file (or written by the last save).
+    TStationFileState& stationFileState() { return m_stationFile; }
     TLogLibrary& logLibrary() { return m_log; }
     const TClock& clock() const { return m_clock; }
 
@@ -146,6 +153,7 @@ private:
     QTimer m_eventWatchTimer;
     std::unique_ptr<TTaskMarkStore> m_markStore;
     TTaskFileState m_taskFile;
+    TStationFileState m_stationFile;
     std::unique_ptr<TTaskFileReadAhead> m_taskFileReadAhead;
     std::vector<int32_t> m_statesBefore; // the trigger's scratch: which tasks were idle before the tick
     TRingStatus m_ringLogged = TRingStatus::Ok; // the ring's condition as the log last told it

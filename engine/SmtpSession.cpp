@@ -33,6 +33,7 @@ struct TExchangeTrace
     QByteArray lastCommand;
     QByteArray lastErrorReply;
     QStringList refusedRecipients;
+    bool recipientOffered = false; // a RCPT TO went out: a failure from here on is no longer the relay's as a whole
 };
 
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
@@ -40,6 +41,7 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user)
     auto* trace = static_cast<TExchangeTrace*>(user);
     if (type == CURLINFO_HEADER_OUT) {
         trace->lastCommand = trimLineEnd(QByteArray(data, static_cast<qsizetype>(size)));
+        trace->recipientOffered = trace->recipientOffered || trace->lastCommand.startsWith("RCPT TO:");
     } else if (type == CURLINFO_HEADER_IN) {
         const QByteArray line = trimLineEnd(QByteArray(data, static_cast<qsizetype>(size)));
         const bool finalLine = line.size() < 4 || line[3] != '-';
@@ -114,6 +116,19 @@ TSmtpResult failure(const QString& text)
     return result;
 }
 
+// A relay that cannot be reached as set (no host, a host or port no connection can use) fails as a whole.
+TSmtpResult relayFailure(const QString& text)
+{
+    TSmtpResult result = failure(text);
+    result.relayFailed = true;
+    return result;
+}
+
+QString relayName(const TSmtpConnection& c)
+{
+    return QString::fromLatin1(c.host.toPercentEncoding(":[]")) + QLatin1Char(':') + QString::number(c.port);
+}
+
 } // namespace
 
 TCurlSmtpSession::TCurlSmtpSession() = default;
@@ -158,25 +173,40 @@ TSmtpResult TCurlSmtpSession::sendBlocking(const TOutgoingMail& mail) const
 
 TCurlSmtpSession::TExchangeOptions TCurlSmtpSession::exchangeOptions() const
 {
-    return {m_connection, m_connectTimeoutMs, m_idleTimeoutSeconds, m_totalTimeoutSeconds, m_systemCaPath};
+    return {m_connection, m_fallback, m_connectTimeoutMs, m_idleTimeoutSeconds, m_totalTimeoutSeconds, m_systemCaPath};
 }
 
 TSmtpResult TCurlSmtpSession::perform(const TExchangeOptions& options, const TOutgoingMail& mail)
 {
-    const TSmtpConnection& c = options.connection;
+    TSmtpResult first = exchange(options, options.connection, mail);
+    first.relay = relayName(options.connection);
+    if (first.ok || !first.relayFailed || !options.fallback) {
+        return first;
+    }
+    TSmtpResult second = exchange(options, *options.fallback, mail);
+    second.relay = relayName(*options.fallback);
+    second.viaFallback = true;
+    second.firstRelay = first.relay;
+    second.firstRelayError = first.errorText;
+    return second;
+}
+
+TSmtpResult TCurlSmtpSession::exchange(
+    const TExchangeOptions& options, const TSmtpConnection& c, const TOutgoingMail& mail)
+{
     if (c.host.isEmpty()) {
-        return failure(QStringLiteral("No SMTP server is set"));
+        return relayFailure(QStringLiteral("No SMTP server is set"));
     }
     // The host goes into a URL: anything that could change the URL's meaning is refused.
     for (const char ch : c.host) {
         const auto u = static_cast<unsigned char>(ch);
         if (u <= 0x20 || u >= 0x7F || ch == '/' || ch == '@' || ch == '?' || ch == '#' || ch == '\\') {
-            return failure(QStringLiteral("The SMTP server name \"%1\" is not a valid host name")
-                               .arg(QString::fromLatin1(c.host.toPercentEncoding(" "))));
+            return relayFailure(QStringLiteral("The SMTP server name \"%1\" is not a valid host name")
+                                    .arg(QString::fromLatin1(c.host.toPercentEncoding(" "))));
         }
     }
     if (c.port < 1 || c.port > 65535) {
-        return failure(QStringLiteral("The SMTP port %1 is out of range").arg(c.port));
+        return relayFailure(QStringLiteral("The SMTP port %1 is out of range").arg(c.port));
     }
     if (mail.recipients.isEmpty()) {
         return failure(QStringLiteral("The mail has no recipient"));
@@ -303,5 +333,6 @@ TSmtpResult TCurlSmtpSession::perform(const TExchangeOptions& options, const TOu
         text += QStringLiteral(" (server: %1)").arg(QString::fromUtf8(trace.lastErrorReply));
     }
     result.errorText = text;
+    result.relayFailed = !trace.recipientOffered;
     return result;
 }

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 enum class TSmtpTls
@@ -55,6 +56,14 @@ struct TSmtpResult
     bool ok = false;
     QString errorText; // why the exchange failed (empty on success)
     QStringList refusedRecipients; // one text per recipient the server refused, also when the mail went out
+    // The relay failed as a whole, before any recipient was offered (no connection, a time-out, TLS, or a refusal
+    // of the greeting, the login or the sender): another relay may carry the mail.
+    bool relayFailed = false;
+    // The outcome is the fallback relay's (relay names it): the first one failed as a whole, for firstRelayError.
+    bool viaFallback = false;
+    QString relay; // "host:port" of the relay this outcome is from
+    QString firstRelay;
+    QString firstRelayError;
 };
 
 class TSmtpSession
@@ -64,12 +73,17 @@ public:
 
     virtual void configure(const TSmtpConnection& connection) { m_connection = connection; }
     const TSmtpConnection& connection() const { return m_connection; }
+    // The relay a mail goes to when the first fails as a whole (the same mail, Message-ID and all); none when
+    // empty. Every send starts with the first.
+    void configureFallback(const std::optional<TSmtpConnection>& fallback) { m_fallback = fallback; }
+    const std::optional<TSmtpConnection>& fallback() const { return m_fallback; }
 
     // One complete exchange. Returns when it is over; the caller's event loop keeps running meanwhile.
     virtual TSmtpResult send(const TOutgoingMail& mail) = 0;
 
 protected:
     TSmtpConnection m_connection;
+    std::optional<TSmtpConnection> m_fallback;
 };
 
 // The libcurl implementation. Every exchange starts from a fresh connection and ends by closing it; the mail
@@ -99,13 +113,16 @@ private:
     struct TExchangeOptions
     {
         TSmtpConnection connection;
+        std::optional<TSmtpConnection> fallback;
         long connectTimeoutMs;
         long idleTimeoutSeconds;
         long totalTimeoutSeconds;
         QString systemCaPath;
     };
     TExchangeOptions exchangeOptions() const;
+    // The first relay, then the fallback when the first failed as a whole.
     static TSmtpResult perform(const TExchangeOptions& options, const TOutgoingMail& mail);
+    static TSmtpResult exchange(const TExchangeOptions& options, const TSmtpConnection& c, const TOutgoingMail& mail);
 
     long m_connectTimeoutMs = 30000;
     long m_idleTimeoutSeconds = 60;

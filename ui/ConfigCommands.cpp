@@ -10,7 +10,9 @@
 #include "MessageBoxes.h"
 #include "QorsmailMain.h"
 #include "ReportMailProperty.h"
+#include "SmtpIni.h"
 #include "SmtpSetupDlg.h"
+#include "StationSettings.h"
 #include "TaskFileStore.h"
 #include "TaskStatusDisplay.h"
 
@@ -194,9 +196,27 @@ void TConfigCommands::SetSMTP1Click()
     TMailTables& tables = m_engine.tables();
     TSmtpDlg& dlg = dialogs().smtpDialog();
     dlg.Settings = tables.SmtpSettings;
+    // The security in use (QorMail.ini may have set it), not only the one our settings file holds.
+    const TStationTls security = SmtpTlsInUse(tables);
+    dlg.Security = security;
+    dlg.CAFile = tables.CAFile;
+    dlg.Fallback = tables.Station.fallback;
+    dlg.IniPath = tables.workDirPath() + QStringLiteral("QorMail.ini");
+    dlg.IniTlsKeys = SmtpIniTlsKeys(dlg.IniPath);
     dlg.Editable = true;
     if (MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified) {
         tables.SmtpSettings = dlg.Settings;
+        // Our settings file takes a value only when it was changed here: one that QorMail.ini set is never
+        // copied into it unasked.
+        if (dlg.Security != security) {
+            SetSmtpTlsInUse(tables, dlg.Security);
+            tables.Station.smtpTls = dlg.Security;
+        }
+        if (dlg.CAFile != tables.CAFile) {
+            tables.CAFile = dlg.CAFile;
+            tables.Station.smtpCaFile = dlg.CAFile;
+        }
+        tables.Station.fallback = dlg.Fallback;
         m_engine.ApplySmtpSettings();
         setModified(true);
     }
@@ -274,10 +294,17 @@ bool TConfigCommands::SaveConfig1Click()
     }
     TTaskFileState& state = m_engine.taskFileState();
     const QString iniPath = tables.workDirPath() + QStringLiteral("QorMail.ini");
+    // Both files or neither: our settings file changed by someone else stops the save before the task file.
+    if (StationSaveWouldOverwrite(tables.Station, m_engine.stationFileState())) {
+        return refuseChangedStationFile();
+    }
     const TTaskFileSaveOutcome outcome = SaveTaskFile(tables, state, iniPath);
     switch (outcome.result) {
     case TTaskFileSave::Saved:
         m_engine.WriteLogLine(GetLangText(Str0).arg(nativePath(state.path)));
+        if (!saveStationFile()) {
+            return false;
+        }
         setModified(false);
         if (!outcome.overridden.isEmpty()) {
             const QString note =
@@ -304,6 +331,34 @@ bool TConfigCommands::SaveConfig1Click()
         MessageBoxes::error(m_view.window, GetLangText(Str1).arg(outcome.error));
         return false;
     }
+    return false;
+}
+
+bool TConfigCommands::saveStationFile()
+{
+    TStationFileState& station = m_engine.stationFileState();
+    QString error;
+    switch (SaveStationSettings(m_engine.tables().Station, station, error)) {
+    case TStationSave::Saved:
+        m_engine.WriteLogLine(GetLangText(LangText::StationSettings_Str::Str18).arg(nativePath(station.path)));
+        return true;
+    case TStationSave::Unchanged:
+        return true;
+    case TStationSave::ChangedOnDisk:
+        return refuseChangedStationFile();
+    case TStationSave::Failed:
+        break;
+    }
+    m_engine.WriteLogLine(GetLangText(LangText::ConfigSave_Str::Str2).arg(error));
+    MessageBoxes::error(m_view.window, GetLangText(LangText::ConfigSave_Str::Str2).arg(error));
+    return false;
+}
+
+bool TConfigCommands::refuseChangedStationFile()
+{
+    const QString path = nativePath(m_engine.stationFileState().path);
+    m_engine.WriteLogLine(GetLangText(LangText::StationSettings_Str::Str17).arg(path));
+    MessageBoxes::information(m_view.window, GetLangText(LangText::StationSettings_Str::Str16).arg(path));
     return false;
 }
 

@@ -81,6 +81,9 @@ private:
     // The root of the selected task node; null when the selection is no task (a root, a deeper node, nothing).
     QTreeWidgetItem* selectedTaskRoot() const;
     QTreeWidgetItem* addTaskNode(QTreeWidgetItem* root); // for the task just appended to its table
+    // The second file of a save: the station's own settings, when they changed. False when not saved (told).
+    bool saveStationFile();
+    bool refuseChangedStationFile(); // told in the log and a message; false
 
     TQorsmailMain& m_engine;
     TView m_view;

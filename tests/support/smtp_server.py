@@ -14,6 +14,7 @@ Listens on 127.0.0.1 on a free port and prints "PORT <n>" once it accepts connec
   silent           accepts connections and never says a word
   drop-data        speaks SMTP, then closes the connection in the middle of DATA
   slow             speaks SMTP, each reply delayed by --delay seconds (nothing is captured)
+  refuse-sender    speaks SMTP and refuses every sender (MAIL FROM) with 550 (nothing is captured)
 User "scada" with password "secret". A recipient whose address contains "reject" gets 550. Each accepted
 message is written to capdir/<pid>-<seq>.eml (the DATA bytes as received, dots unstuffed) with a .json sidecar
 (envelope, AUTH mechanism, TLS version); the .eml appears only once complete.
@@ -115,6 +116,8 @@ class Scripted(asyncio.Protocol):
             cmd = line[:4].upper()
             if cmd in (b"EHLO", b"HELO"):
                 self.reply(b"250 test")
+            elif cmd == b"MAIL" and self.mode == "refuse-sender":
+                self.reply(b"550 5.7.1 Sender address rejected: Access denied")
             elif cmd == b"DATA":
                 self.in_data = True
                 self.reply(b"354 go ahead")
@@ -145,7 +148,7 @@ async def main():
     common = dict(hostname="127.0.0.1", authenticator=authenticator, decode_data=False, ident="test-smtpd",
                   auth_require_tls=False)
     server_ssl = None
-    if a.mode in ("silent", "drop-data", "slow"):
+    if a.mode in ("silent", "drop-data", "slow", "refuse-sender"):
         factory = lambda: Scripted(a.mode, a.delay)
     elif a.mode == "starttls":
         ctx = tls_context(a.certdir, "server")

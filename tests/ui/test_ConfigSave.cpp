@@ -177,6 +177,23 @@ TEST_F(ConfigSave, AFileChangedSinceItWasReadIsNeverOverwritten)
         EXPECT_EQ(QFile::exists(exported), c.answer == QMessageBox::Save) << "导出配置 is offered instead";
         QFile::remove(exported);
     }
+
+    // Our own settings file changed since it was read: neither file is written.
+    SCOPED_TRACE("the station's settings file changed");
+    const QString stationFile = m_workDir + QStringLiteral("CfgCache/qormail-station.ini");
+    writeTasks({makeEventTask(U("甲"))});
+    putFile(stationFile, "[Notices]\r\nGiveUp=0\r\n");
+    restart();
+    m_engine->setEditAllowed(true);
+    m_tables.Station.notices.giveUp = true;
+    const QByteArray tasksBefore = fileBytes(taskFile());
+    putFile(stationFile, "[Notices]\r\nGiveUp=0\r\n; theirs\r\n");
+    TMessageRecorder messages;
+    EXPECT_FALSE(m_form->commands().SaveConfig1Click());
+    ASSERT_EQ(messages.texts().size(), 1);
+    EXPECT_TRUE(messages.texts()[0].contains(stationFile));
+    EXPECT_EQ(fileBytes(taskFile()), tasksBefore);
+    EXPECT_EQ(fileBytes(stationFile), QByteArray("[Notices]\r\nGiveUp=0\r\n; theirs\r\n"));
 }
 
 TEST_F(ConfigSave, AFailedWriteIsReportedAndLeavesTheOldFile)

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTabWidget>
 #include <QTest>
 #include <cstring>
 
@@ -300,6 +301,8 @@ TEST_F(SmtpSetup, EveryShowTranslatesAndTheFieldsHoldThirtyNineBytes)
 TEST_F(SmtpSetup, TabWalksEveryFieldInReadingOrderWithNames)
 {
     m_dlg.Settings.NeedAuth = 1;
+    m_dlg.IniTlsKeys = QStringList{QStringLiteral("StartTLS")}; // the note under the security choice shows
+    m_dlg.IniPath = QStringLiteral("/var/lib/qorvane/QorMail.ini");
     m_dlg.show();
     EXPECT_TRUE(ClippedTexts(m_dlg).isEmpty()) << ClippedTexts(m_dlg).join(QLatin1Char(' ')).toStdString();
     SaveGrab(m_dlg, QStringLiteral("TSmtpDlg"));
@@ -307,6 +310,8 @@ TEST_F(SmtpSetup, TabWalksEveryFieldInReadingOrderWithNames)
     EXPECT_EQ(StopNames(stops),
         (QStringList{QStringLiteral("SmtpAddrEdit"),
             QStringLiteral("SmtpPortEdit"),
+            QStringLiteral("SecurityCombo"),
+            QStringLiteral("CAFileEdit"),
             QStringLiteral("EmailAddrEdit"),
             QStringLiteral("WaitSecEdit"),
             QStringLiteral("RepeattimesEdit"),
@@ -314,9 +319,26 @@ TEST_F(SmtpSetup, TabWalksEveryFieldInReadingOrderWithNames)
             QStringLiteral("UsernameEdit"),
             QStringLiteral("PasswordEdit"),
             QStringLiteral("OkBtn"),
-            QStringLiteral("CancelBtn")}));
-    for (const TFocusStop& stop : stops) {
-        EXPECT_FALSE(stop.accessibleName.isEmpty()) << stop.objectName.toStdString();
+            QStringLiteral("CancelBtn"),
+            QStringLiteral("qt_tabwidget_tabbar")}));
+    // The fallback relay's tab.
+    child<QTabWidget>(m_dlg, "SmtpTabs").setCurrentIndex(1);
+    EXPECT_TRUE(ClippedTexts(m_dlg).isEmpty()) << ClippedTexts(m_dlg).join(QLatin1Char(' ')).toStdString();
+    SaveGrab(m_dlg, QStringLiteral("TSmtpDlg-fallback"));
+    const auto fallbackStops = WalkTabChain(m_dlg, edit("FallbackHostEdit"));
+    EXPECT_EQ(StopNames(fallbackStops),
+        (QStringList{QStringLiteral("FallbackHostEdit"),
+            QStringLiteral("FallbackPortEdit"),
+            QStringLiteral("FallbackSecurityCombo"),
+            QStringLiteral("FallbackUserEdit"),
+            QStringLiteral("FallbackPasswordEdit"),
+            QStringLiteral("OkBtn"),
+            QStringLiteral("CancelBtn"),
+            QStringLiteral("qt_tabwidget_tabbar")}));
+    for (const auto& walk : {stops, fallbackStops}) {
+        for (const TFocusStop& stop : walk) {
+            EXPECT_FALSE(stop.accessibleName.isEmpty()) << stop.objectName.toStdString();
+        }
     }
 }
 

@@ -2,20 +2,25 @@
 // qorsmail-cfg: writes task files (qorsmail.cfg) from JSON and shows them as JSON. Besides the station's own
 // 保存配置, this tool stands on Linux where the suite's configuration program would.
 //
-//   qorsmail-cfg dump FILE          the task file as JSON on standard output
+//   qorsmail-cfg dump FILE          the task file as JSON on standard output; with the station's own settings
+//                                   file beside it (qormail-station.ini), its values as the station reads them
+//                                   under "_station" (a comment to build, which ignores it)
 //   qorsmail-cfg build JSON FILE    a task file from JSON ("-" reads standard input), written atomically: a new
 //                                   file 0600 (it holds the SMTP password), a replaced one keeps its mode and
 //                                   stays beside it as FILE.bak
 //
 // Exit codes: 0 done, 1 refused (bad input, a file that cannot be read or written), 2 usage.
 
+#include "JsonWriter.h"
 #include "NormalFunction.h"
 #include "QorsmailFunc.h"
+#include "StationSettings.h"
 #include "TaskFileStore.h"
 #include "TaskJson.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
 
@@ -36,6 +41,71 @@ int usage()
                "       qorsmail-cfg build JSON FILE   (JSON may be - for standard input)\n",
         stderr);
     return ExitUsage;
+}
+
+// The station's settings file in folder, as a "_station" member appended to the task file's JSON document; the
+// document unchanged when there is no such file. Refused values are listed under "problems" and on stderr.
+QByteArray withStationSettings(const QByteArray& json, const QString& folder)
+{
+    const QString path = folder + QLatin1String(StationSettingsFileName);
+    if (!QFileInfo::exists(path)) {
+        return json;
+    }
+    TStationSettings s;
+    QStringList problems;
+    ReadStationSettings(path, s, problems);
+    TJsonWriter w;
+    w.beginObject();
+    w.key("_station");
+    w.beginObject();
+    w.field("file", path);
+    w.key("smtp");
+    w.beginObject();
+    w.field("tls", static_cast<int32_t>(s.smtpTls));
+    w.field("caFile", s.smtpCaFile);
+    w.endObject();
+    w.key("fallbackSmtp");
+    w.beginObject();
+    w.field("host", s.fallback.host);
+    w.field("port", s.fallback.effectivePort());
+    w.field("tls", static_cast<int32_t>(s.fallback.tls));
+    w.field("user", s.fallback.user);
+    w.field("password", s.fallback.password);
+    w.endObject();
+    w.key("health");
+    w.beginObject();
+    w.key("recipients");
+    w.beginArray(true);
+    for (const QString& r : s.health.recipients) {
+        w.value(r);
+    }
+    w.endArray();
+    w.field("time", HealthTimeText(s.health.timeOfDay));
+    w.field("everyHours", s.health.everyHours);
+    w.endObject();
+    w.key("notices");
+    w.beginObject();
+    w.field("giveUp", s.notices.giveUp);
+    w.field("missingReport", s.notices.missingReport);
+    w.endObject();
+    w.key("problems");
+    w.beginArray();
+    for (const QString& p : problems) {
+        w.value(p);
+        printError(p);
+    }
+    w.endArray();
+    w.endObject();
+    w.endObject();
+    // Both documents are written at the same indentation: the member goes in before the task file's closing
+    // brace, without the braces of its own document.
+    QByteArray member = w.text();
+    member = member.mid(1, member.lastIndexOf('}') - 1);
+    QByteArray merged = json.left(json.lastIndexOf('}'));
+    while (merged.endsWith('\n') || merged.endsWith(' ')) {
+        merged.chop(1);
+    }
+    return merged + ',' + member + "}\n";
 }
 
 int dump(const QString& path)
@@ -61,6 +131,7 @@ int dump(const QString& path)
             QStringLiteral("%1: cannot be shown as JSON that gives back the same file: %2").arg(path, e.message));
         return ExitRefused;
     }
+    json = withStationSettings(json, QFileInfo(path).absolutePath() + QLatin1Char('/'));
     if (std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout) != static_cast<size_t>(json.size())
         || std::fflush(stdout) != 0) {
         printError(QStringLiteral("cannot write to standard output"));
