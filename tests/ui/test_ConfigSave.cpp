@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Saving the configuration held in memory as the task file: a save and a restart give the same tables, a file
-// changed by someone else is never overwritten, a failed write leaves the old file, the exit question's
-// answers, and Return in the address book's add fields.
+// changed by someone else is never overwritten, a file that did not load is named and kept, owner, group and
+// link survive a save, a failed write leaves the old file, the exit question's answers, and Return in the
+// address book's add fields.
 
 #include "AddressBookDlg.h"
 #include "EventMailProperty.h"
@@ -9,10 +10,14 @@
 #include "MainFormFixture.h"
 #include "TaskFileStore.h"
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cstring>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +103,8 @@ TEST_F(ConfigSave, SavedTablesAreTheTablesAfterARestart)
     createForm();
     m_engine->setEditAllowed(true); // as after 停止发送
     EXPECT_FALSE(m_form->windowTitle().startsWith(QLatin1Char('*')));
+    // Nor when the settings file changed since the start: the server in memory still came from it.
+    putFile(m_workDir + QStringLiteral("QorMail.ini"), "[SMTP]\r\nsmtpaddr=later.plant.example\r\n");
 
     TDialogRecorder dialogs;
     dialogs.then([](QDialog& d) { return addTask(d, U("新任务 😀")); });
@@ -129,6 +136,7 @@ TEST_F(ConfigSave, SavedTablesAreTheTablesAfterARestart)
     ASSERT_EQ(::stat(QFile::encodeName(taskFile()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u) << "a replaced file keeps its mode";
 
+    putFile(m_workDir + QStringLiteral("QorMail.ini"), "[SMTP]\r\nsmtpaddr=ini.plant.example\r\n");
     restart();
     EXPECT_EQ(TaskFileBytes(m_tables), inMemory);
     EXPECT_EQ(node(0, 1)->text(0), U("新任务 😀"));
@@ -199,6 +207,240 @@ TEST_F(ConfigSave, AFailedWriteIsReportedAndLeavesTheOldFile)
     EXPECT_TRUE(m_form->windowTitle().startsWith(QLatin1Char('*'))) << "the changes are still unsaved";
     const QStringList left = QDir(m_workDir + QStringLiteral("CfgCache")).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(left, (QStringList{QStringLiteral("qorsmail.cfg"), QStringLiteral("qorsmail.cfg.lock")}));
+}
+
+// The station's side of a case run as another user: effective ids only, so the test gets root back after it.
+class TEffectiveUser
+{
+public:
+    TEffectiveUser(uid_t uid, gid_t gid, const std::vector<gid_t>& groups)
+        : m_gid(::getegid())
+    {
+        m_groups.resize(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+        m_groups.resize(static_cast<size_t>(std::max(::getgroups(int(m_groups.size()), m_groups.data()), 0)));
+        EXPECT_EQ(::setgroups(groups.size(), groups.data()), 0);
+        EXPECT_EQ(::setegid(gid), 0);
+        EXPECT_EQ(::seteuid(uid), 0);
+    }
+    ~TEffectiveUser()
+    {
+        EXPECT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(::setegid(m_gid), 0);
+        EXPECT_EQ(::setgroups(m_groups.size(), m_groups.data()), 0);
+    }
+    TEffectiveUser(const TEffectiveUser&) = delete;
+    TEffectiveUser& operator=(const TEffectiveUser&) = delete;
+
+private:
+    gid_t m_gid;
+    std::vector<gid_t> m_groups;
+};
+
+struct stat statOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    return st;
+}
+
+TEST_F(ConfigSave, ATaskFileThatDidNotLoadIsNamedAndKeptAndASaveKeepsOwnerGroupAndLink)
+{
+    enum class TFault
+    {
+        Cut, // 100 bytes short
+        WrongVersion,
+        Fifo,
+        Symlink, // qorsmail.cfg links to ../elsewhere/qorsmail.cfg
+        Owned, // the file has the case's owner and mode
+    };
+    struct TUser
+    {
+        uid_t uid;
+        gid_t gid;
+        std::vector<gid_t> groups;
+    };
+    struct Case
+    {
+        const char* name;
+        TFault fault;
+        std::pair<uid_t, gid_t> owner; // of the file before, and of the new file and its backup after a save
+        mode_t mode;
+        std::optional<TUser> station; // the station's user; none: root
+        QString loadError; // what the log, the debug log and the hint say; empty: the file loads
+        bool answer; // to the question before saving over a file that did not load
+        bool saved;
+        QString refusal; // in the error box of a save that was refused
+    };
+    const QString denied = QString::fromLocal8Bit(std::strerror(EACCES));
+    const QByteArray original = variedTaskFile();
+    const Case cases[] = {
+        {"cut short",
+            TFault::Cut,
+            {0, 0},
+            0640,
+            {},
+            QStringLiteral("cut short at byte %1").arg(original.size() - 100),
+            true,
+            true,
+            {}},
+        {"wrong version, not replaced",
+            TFault::WrongVersion,
+            {0, 0},
+            0600,
+            {},
+            QStringLiteral("holds 1999, not 2000"),
+            false,
+            false,
+            {}},
+        {"root's 0600, station of another user",
+            TFault::Owned,
+            {0, 0},
+            0600,
+            TUser{12345, 12346, {12346}},
+            QStringLiteral("cannot be read: ") + denied,
+            true,
+            false,
+            QStringLiteral("root:root (0:0)")},
+        {"a FIFO", TFault::Fifo, {0, 0}, 0600, {}, QStringLiteral("is not a regular file (a FIFO)"), true, true, {}},
+        {"a symbolic link", TFault::Symlink, {0, 0}, 0640, {}, {}, true, true, {}},
+        {"owner and group kept by root", TFault::Owned, {12345, 12346}, 0640, {}, {}, true, true, {}},
+        {"group kept by its owner",
+            TFault::Owned,
+            {12345, 12348},
+            0640,
+            TUser{12345, 12346, {12346, 12348}},
+            {},
+            true,
+            true,
+            {}},
+        {"another owner refused",
+            TFault::Owned,
+            {12347, 12346},
+            0640,
+            TUser{12345, 12346, {12346}},
+            {},
+            true,
+            false,
+            QStringLiteral("(12347:12346)")},
+    };
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "owners, groups and unreadable files need root";
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A working directory of its own, open to the case's user.
+        m_workDir = m_dir.path() + QStringLiteral("/case%1/").arg(++n);
+        m_log.WorkDir = QFile::encodeName(m_workDir);
+        const QString cfgCache = m_workDir + QStringLiteral("CfgCache");
+        const QString elsewhere = m_workDir + QStringLiteral("elsewhere");
+        for (const QString& dir : {m_workDir, cfgCache, elsewhere}) {
+            ASSERT_TRUE(QDir().mkpath(dir));
+            ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
+        }
+        const QString real = c.fault == TFault::Symlink ? elsewhere + QStringLiteral("/qorsmail.cfg") : taskFile();
+        const QByteArray realNative = QFile::encodeName(real);
+        QByteArray before = original;
+        if (c.fault == TFault::Cut) {
+            before.chop(100);
+        } else if (c.fault == TFault::WrongVersion) {
+            before.replace(0, 4, QByteArray::fromHex("cf070000")); // 1999
+        }
+        if (c.fault == TFault::Fifo) {
+            ASSERT_EQ(::mkfifo(realNative.constData(), c.mode), 0);
+        } else {
+            putFile(real, before);
+            ASSERT_EQ(::chown(realNative.constData(), c.owner.first, c.owner.second), 0);
+            ASSERT_EQ(::chmod(realNative.constData(), c.mode), 0);
+        }
+        if (c.fault == TFault::Symlink) {
+            ASSERT_EQ(::symlink("../elsewhere/qorsmail.cfg", QFile::encodeName(taskFile()).constData()), 0);
+        }
+
+        bool saved = false;
+        TMessageRecorder messages;
+        {
+            std::optional<TEffectiveUser> as;
+            if (c.station) {
+                as.emplace(c.station->uid, c.station->gid, c.station->groups);
+            }
+            restart();
+            const QString hint = child<QLabel>(*m_form, "StartHintLabel").text();
+            if (!c.loadError.isEmpty()) {
+                const QString line = m_form->logLines().first();
+                EXPECT_TRUE(line.contains(taskFile()) && line.contains(c.loadError)) << line.toStdString();
+                EXPECT_TRUE(hint.contains(c.loadError)) << hint.toStdString();
+                EXPECT_TRUE(
+                    Gbk::decode(fileBytes(m_workDir + QStringLiteral("Debug/QorMail.log"))).contains(c.loadError));
+            } else {
+                EXPECT_EQ(m_tables.EventTaskCount(), 2);
+            }
+            if (c.fault == TFault::Cut) {
+                EXPECT_EQ(m_tables.EventTaskCount(), 2) << "the whole records read are kept";
+                EXPECT_EQ(m_tables.ReportTaskCount(), 0);
+            }
+            m_engine->setEditAllowed(true);
+            messages.answer(c.answer ? QMessageBox::Yes : QMessageBox::No);
+            saved = m_form->commands().SaveConfig1Click();
+        }
+        EXPECT_EQ(saved, c.saved);
+        const QStringList asked = messages.texts();
+        const bool question = !asked.isEmpty() && messages.requests().front().buttons.testFlag(QMessageBox::Yes);
+        EXPECT_EQ(question, !c.loadError.isEmpty()) << "a save over a file that did not load asks first";
+        if (question) {
+            EXPECT_TRUE(asked.first().contains(taskFile()) && asked.first().contains(c.loadError));
+        }
+        if (!c.refusal.isEmpty()) {
+            EXPECT_TRUE(asked.last().contains(real) && asked.last().contains(c.refusal)) << asked.last().toStdString();
+        }
+
+        const QString bak = TaskFileBackupPath(real);
+        const QStringList damaged =
+            QDir(cfgCache).entryList({QStringLiteral("qorsmail.cfg.damaged-*")}, QDir::AllEntries | QDir::System);
+        EXPECT_EQ(damaged.size(), c.saved && !c.loadError.isEmpty() ? 1 : 0) << damaged.join(' ').toStdString();
+        if (!c.saved) {
+            EXPECT_EQ(fileBytes(real), before) << "left as it was";
+            EXPECT_FALSE(QFile::exists(bak));
+            continue;
+        }
+        EXPECT_EQ(QFileInfo(taskFile()).isSymLink(), c.fault == TFault::Symlink) << "a link stays a link";
+        TMailTables onDisk;
+        SetTaskDefaults(onDisk);
+        EXPECT_TRUE(LoadTaskFileBytes(onDisk, fileBytes(real)));
+        EXPECT_EQ(onDisk.EventTaskCount(), m_tables.EventTaskCount());
+        const struct stat st = statOf(real);
+        EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), c.owner);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        if (c.loadError.isEmpty()) {
+            EXPECT_EQ(fileBytes(bak), before);
+            const struct stat b = statOf(bak);
+            EXPECT_EQ(std::make_pair(b.st_uid, b.st_gid), c.owner);
+            continue;
+        }
+        // The file that did not load is kept under its own name, and a second save neither replaces nor
+        // repeats it.
+        ASSERT_EQ(damaged.size(), 1);
+        const QString copy = cfgCache + QLatin1Char('/') + damaged.first();
+        EXPECT_TRUE(m_form->logLines().join(QLatin1Char('\n')).contains(copy));
+        EXPECT_FALSE(QFile::exists(bak)) << "the damaged file is the backup";
+        EXPECT_EQ(S_ISFIFO(statOf(copy).st_mode), c.fault == TFault::Fifo);
+        if (c.fault != TFault::Fifo) {
+            EXPECT_EQ(fileBytes(copy), before);
+        }
+        const QByteArray first = fileBytes(real);
+        messages.answer(QMessageBox::Yes);
+        ASSERT_TRUE(m_form->commands().SaveConfig1Click());
+        EXPECT_EQ(messages.texts().size(), asked.size()) << "no question once the file is the station's";
+        EXPECT_EQ(fileBytes(bak), first);
+        EXPECT_EQ(QDir(cfgCache).entryList({QStringLiteral("qorsmail.cfg.damaged-*")}, QDir::AllEntries | QDir::System),
+            damaged);
+        if (c.fault != TFault::Fifo) {
+            EXPECT_EQ(fileBytes(copy), before);
+        }
+    }
 }
 
 TEST_F(ConfigSave, ExitWithUnsavedChangesAsksSaveDiscardOrCancel)
