@@ -514,6 +514,6 @@ TTaskFileSaveOutcome SaveTaskFile(const TMailTables& tables, TTaskFileState& sta
     state.inForce = tables.SmtpSettings;
     state.loadError.clear();
     state.identity.clear();
-    outcome.result = written == TAtomicWriteResult::Written ? TTaskFileSave::Saved : TTaskFileSave::Failed;
+    outcome.result = written == TAtomicWriteResult::Written ? TTaskFileSave::Saved : TTaskFileSave::NotFlushed;
     return outcome;
 }

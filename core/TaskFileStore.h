@@ -85,6 +85,7 @@ enum class TTaskFileSave
     Saved,
     ChangedOnDisk, // the file is not the one read (changed, made or removed since); nothing was written
     Failed, // error says why; the file is left as it was
+    NotFlushed, // the new file is in place, but its folder could not be flushed (error says so); state follows it
 };
 
 struct TTaskFileSaveOutcome

@@ -311,6 +311,12 @@ bool TConfigCommands::SaveConfig1Click()
         m_engine.WriteLogLine(GetLangText(Str2).arg(outcome.error));
         MessageBoxes::error(m_view.window, GetLangText(Str1).arg(outcome.error));
         return false;
+    case TTaskFileSave::NotFlushed:
+        // Written, but not surely on the disk: the changes stay marked unsaved, and the box does not claim the
+        // file was left alone.
+        m_engine.WriteLogLine(GetLangText(Str2).arg(outcome.error));
+        MessageBoxes::error(m_view.window, GetLangText(Str2).arg(outcome.error));
+        return false;
     }
     return false;
 }
