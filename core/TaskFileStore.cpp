@@ -115,11 +115,30 @@ public:
     bool take(const QString& target, QString& error)
     {
         const QByteArray lockPath = QFile::encodeName(QFileInfo(target).absoluteFilePath()) + ".lock";
-        // The lock file holds nothing; only its lock matters.
+        // The lock file holds nothing; only its lock matters, and a lock needs no write access.
         m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0 && errno == EACCES) {
+            m_fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        }
         if (m_fd < 0) {
             error = QStringLiteral("%1: %2").arg(QFile::decodeName(lockPath), systemError());
             return false;
+        }
+        // Like the file, a lock file of this writer's belongs to the task file's owner and group: one made by
+        // root (sudo qorsmail-cfg build) must not shut the file's owner out of every later save. Where the
+        // owner cannot be given, the lock stays as it is.
+        struct stat lock
+        {
+        };
+        struct stat file
+        {
+        };
+        if (::fstat(m_fd, &lock) == 0 && lock.st_uid == ::geteuid()
+            && ::stat(QFile::encodeName(target).constData(), &file) == 0
+            && (lock.st_uid != file.st_uid || lock.st_gid != file.st_gid)) {
+            if (::fchown(m_fd, file.st_uid, file.st_gid) != 0) {
+                // Not this writer's to give: the lock works as it is.
+            }
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
