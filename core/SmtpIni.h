@@ -52,3 +52,5 @@ private:
 // Missing file: nothing changes.
 void LoadSmtpIni(TMailTables& tables);
 void LoadSmtpIniFrom(TMailTables& tables, const QString& path);
+// The same over a profile already read.
+void ApplySmtpIni(TMailTables& tables, const TProfileFile& ini);
