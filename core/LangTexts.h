@@ -235,6 +235,23 @@ QORSMAIL_TEXT(FirstStart_Str,
     "然后保存配置（Ctrl+S），下次启动时仍然有效。")
 } // namespace FirstStart_Str
 
+// Texts of ours for a task file that is there but did not load in whole. %1 is its path, %2 what is wrong with
+// it (a diagnostic of the reader: "the version field holds 1999, not 2000").
+namespace TaskFileLoad_Str {
+// %3 and %4: the event and report mail tasks read in whole.
+QORSMAIL_TEXT(
+    TaskFileLoad_Str, Str0, "任务文件 %1 未能完整读取：%2。只使用其中完整读出的 %3 个事件邮件任务和 %4 个报表邮件任务")
+QORSMAIL_TEXT(TaskFileLoad_Str,
+    Str1,
+    "任务文件 %1 未能完整读取：\n%2\n\n只使用其中完整读出的任务。修复或替换该文件后重新启动本站；"
+    "“保存配置”会先询问，并把原文件另存为 %1.damaged-<日期>-<时间>。")
+QORSMAIL_TEXT(TaskFileLoad_Str,
+    Str2,
+    "任务文件 %1 在启动时未能完整读取（%2）。\n保存会用当前配置替换它，原文件将另存为 "
+    "%1.damaged-<日期>-<时间>。是否保存？")
+QORSMAIL_TEXT(TaskFileLoad_Str, Str3, "未能完整读取的任务文件已另存为 %1")
+} // namespace TaskFileLoad_Str
+
 // Texts of ours for what each task is doing (the detail panel's status line, the tree's tool tips, the status
 // bar and the tray icon's tool tip).
 namespace TaskStatus_Str {

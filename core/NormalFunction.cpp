@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -84,6 +85,88 @@ int32_t OpenFileEx(const QString& path, uint8_t access, uint8_t creation, uint8_
         const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
         ::close(fd);
         return moved < 0 ? -1 : moved;
+    }
+    return fd;
+}
+
+namespace {
+
+const char* fileKind(mode_t mode)
+{
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    return S_ISSOCK(mode) ? "a socket" : "not a file";
+}
+
+int32_t refuse(QString* why, const QString& text)
+{
+    if (why != nullptr) {
+        *why = text;
+    }
+    return -1;
+}
+
+QString errnoText(int error)
+{
+    if (error == ENOENT) {
+        return QStringLiteral("does not exist");
+    }
+    return QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+} // namespace
+
+int32_t OpenRegularFileShared(const QString& path, QString* why)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (native.isEmpty() || ::stat(native.constData(), &st) != 0) {
+        return refuse(why, errnoText(native.isEmpty() ? ENOENT : errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return refuse(why, QStringLiteral("is not a regular file (%1)").arg(QLatin1String(fileKind(st.st_mode))));
+    }
+    // Non-blocking, in case a FIFO took the file's place since the look: the open returns at once, and the
+    // look at the open file refuses it.
+    int fd = -1;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return refuse(why, errnoText(errno));
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(why, QStringLiteral("is not a regular file (%1)").arg(QLatin1String(fileKind(st.st_mode))));
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(why, errnoText(error));
+    }
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(why,
+            error == EWOULDBLOCK
+                ? QStringLiteral("is locked by a writer")
+                : QStringLiteral("cannot be locked: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
+    }
+    if (fd == 0) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        ::close(fd);
+        return moved < 0 ? refuse(why, errnoText(errno)) : moved;
     }
     return fd;
 }

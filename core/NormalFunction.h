@@ -30,6 +30,11 @@ constexpr uint8_t smDenyNone2 = 1 << 5;
 // fails. Exclusive and deny-read take an exclusive lock, deny-write a shared lock, both without waiting: a file
 // locked against the request gives -1.
 int32_t OpenFileEx(const QString& path, uint8_t access, uint8_t creation, uint8_t share);
+// Opens a regular file for reading with writing denied to others (a shared lock, not waited for), and never
+// blocks: a FIFO, a device or a folder at the path is refused without being opened for reading. -1 with `why`
+// (when given) saying what is wrong: "does not exist", "cannot be read: Permission denied", "is not a regular
+// file (a FIFO)", "is locked by a writer".
+int32_t OpenRegularFileShared(const QString& path, QString* why = nullptr);
 int64_t LSeekFile(int32_t handle, int64_t offset, int origin);
 int64_t LReadFile(int32_t handle, void* buffer, int64_t count);
 int64_t LWriteFile(int32_t handle, const void* buffer, int64_t count);

@@ -338,10 +338,11 @@ bool LoadTaskFileFrom(TMailTables& tables, const QString& path, QString* error)
         }
         return false;
     }
-    int32_t handle = OpenFileEx(path, faRead, 0, smDenyWrite);
+    QString why;
+    int32_t handle = OpenRegularFileShared(path, &why);
     if (handle <= 0) {
         if (error) {
-            *error = QStringLiteral("the task file %1 could not be opened").arg(path);
+            *error = QStringLiteral("the task file %1 could not be opened: it %2").arg(path, why);
         }
         return false;
     }

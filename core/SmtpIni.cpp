@@ -208,7 +208,11 @@ void LoadSmtpIniFrom(TMailTables& tables, const QString& path)
     if (!QFileInfo(path).isFile()) {
         return;
     }
-    const TProfileFile ini = TProfileFile::fromFile(path);
+    ApplySmtpIni(tables, TProfileFile::fromFile(path));
+}
+
+void ApplySmtpIni(TMailTables& tables, const TProfileFile& ini)
+{
     const QByteArray section("SMTP");
     TSmtpSettings& s = tables.SmtpSettings;
 

@@ -53,6 +53,8 @@ private:
 // Missing file: nothing changes.
 void LoadSmtpIni(TMailTables& tables);
 void LoadSmtpIniFrom(TMailTables& tables, const QString& path);
+// The same over a profile already read.
+void ApplySmtpIni(TMailTables& tables, const TProfileFile& ini);
 
 // The keys of the settings file at path that replace the connection security at every start (SSL, StartTLS,
 // CAFile, each only when LoadSmtpIniFrom would take its value).

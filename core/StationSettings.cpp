@@ -600,12 +600,15 @@ TStationSave SaveStationSettings(const TStationSettings& wanted, TStationFileSta
     }
     QDir().mkpath(QFileInfo(state.path).absolutePath());
     bool changed = false;
-    if (!WriteFileIfUnchanged(state.path, state.present, state.bytes, bytes, changed, error)) {
+    const TAtomicWriteResult written =
+        WriteFileIfUnchanged(state.path, state.present, state.bytes, bytes, changed, error);
+    if (written == TAtomicWriteResult::Failed) {
         return changed ? TStationSave::ChangedOnDisk : TStationSave::Failed;
     }
+    // Not flushed: the new file is in place (the next save compares with it), but the save is told as failed.
     state.present = true;
     state.bytes = bytes;
-    return TStationSave::Saved;
+    return written == TAtomicWriteResult::Written ? TStationSave::Saved : TStationSave::Failed;
 }
 
 TStationFileState LoadStationSettings(TMailTables& tables, QStringList& problems)

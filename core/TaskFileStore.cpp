@@ -6,6 +6,7 @@
 #include "QorsmailFunc.h"
 #include "SmtpIni.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -114,11 +115,30 @@ public:
     bool take(const QString& target, QString& error)
     {
         const QByteArray lockPath = QFile::encodeName(QFileInfo(target).absoluteFilePath()) + ".lock";
-        // The lock file holds nothing; only its lock matters.
+        // The lock file holds nothing; only its lock matters, and a lock needs no write access.
         m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0 && errno == EACCES) {
+            m_fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        }
         if (m_fd < 0) {
             error = QStringLiteral("%1: %2").arg(QFile::decodeName(lockPath), systemError());
             return false;
+        }
+        // Like the file, a lock file of this writer's belongs to the task file's owner and group: one made by
+        // root (sudo qorsmail-cfg build) must not shut the file's owner out of every later save. Where the
+        // owner cannot be given, the lock stays as it is.
+        struct stat lock
+        {
+        };
+        struct stat file
+        {
+        };
+        if (::fstat(m_fd, &lock) == 0 && lock.st_uid == ::geteuid()
+            && ::stat(QFile::encodeName(target).constData(), &file) == 0
+            && (lock.st_uid != file.st_uid || lock.st_gid != file.st_gid)) {
+            if (::fchown(m_fd, file.st_uid, file.st_gid) != 0) {
+                // Not this writer's to give: the lock works as it is.
+            }
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
@@ -139,25 +159,87 @@ private:
     int m_fd = -1;
 };
 
-// With the write lock held: the old file copied to the backup with its own mode, then the new bytes written
-// with that mode (a new file 0600).
-bool writeLocked(const QString& target, const QByteArray& bytes, QString& error)
+// The file's device, inode, size and times.
+QByteArray identityOf(const struct stat& st)
+{
+    const int64_t parts[] = {int64_t(st.st_dev),
+        int64_t(st.st_ino),
+        int64_t(st.st_size),
+        int64_t(st.st_mtim.tv_sec),
+        int64_t(st.st_mtim.tv_nsec),
+        int64_t(st.st_ctim.tv_sec),
+        int64_t(st.st_ctim.tv_nsec)};
+    return QByteArray(reinterpret_cast<const char*>(parts), sizeof(parts));
+}
+
+// A second name for the file at target that no later save takes, made before the file is replaced; the name
+// stays with the old file. link() never replaces what is there already, so an earlier copy is never lost.
+bool keepAside(const QString& target, QString& copy, QString& error)
+{
+    const QString stem =
+        target + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QByteArray from = QFile::encodeName(target);
+    for (int n = 1; n <= 100; ++n) {
+        const QString name = n == 1 ? stem : stem + QStringLiteral("-%1").arg(n);
+        if (::link(from.constData(), QFile::encodeName(name).constData()) == 0) {
+            copy = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            error = QStringLiteral("%1 could not be kept as %2 (%3), so nothing was written")
+                        .arg(target, name, systemError());
+            return false;
+        }
+    }
+    error = QStringLiteral("%1: no free name to keep it under, so nothing was written").arg(target);
+    return false;
+}
+
+// With the write lock held, target resolved: the old file kept (copied to the backup, or, when it is damaged,
+// kept under a name of its own), then the new bytes written with its mode, owner and group (a new file 0600,
+// the writer's own).
+TAtomicWriteResult writeLocked(
+    const QString& target, const QByteArray& bytes, bool keepDamaged, QString& error, QString* damagedCopy = nullptr)
 {
     struct stat st
     {
     };
-    mode_t mode = NewTaskFileMode;
+    TFileAttributes attributes;
+    attributes.mode = NewTaskFileMode;
     if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
-        mode = st.st_mode & 07777;
-        QByteArray old;
-        if (!ReadFileShared(target, old, error) || !WriteFileAtomically(TaskFileBackupPath(target), old, mode, error)) {
-            return false;
+        // A FIFO or a device in the file's place gives no mode for a file that holds a password.
+        if (S_ISREG(st.st_mode)) {
+            attributes.mode = st.st_mode & 07777;
+        }
+        attributes.owner = st.st_uid;
+        attributes.group = st.st_gid;
+        // Checked before anything is written: the backup must not go to another owner either.
+        if (!MayGiveOwner(target, st.st_uid, st.st_gid, error)) {
+            return TAtomicWriteResult::Failed;
+        }
+        if (keepDamaged) {
+            if (!keepAside(target, *damagedCopy, error)) {
+                return TAtomicWriteResult::Failed;
+            }
+        } else {
+            QByteArray old;
+            if (!ReadFileShared(target, old, error)
+                || WriteFileAtomically(TaskFileBackupPath(target), old, attributes, error)
+                    != TAtomicWriteResult::Written) {
+                return TAtomicWriteResult::Failed;
+            }
         }
     } else if (errno != ENOENT) {
         error = QStringLiteral("%1: %2").arg(target, systemError());
-        return false;
+        return TAtomicWriteResult::Failed;
     }
-    return WriteFileAtomically(target, bytes, mode, error);
+    const TAtomicWriteResult result = WriteFileAtomically(target, bytes, attributes, error);
+    if (result == TAtomicWriteResult::Failed && keepDamaged && !damagedCopy->isEmpty()) {
+        // The file was not replaced: the second name would only be a stray copy of it.
+        ::unlink(QFile::encodeName(*damagedCopy).constData());
+        damagedCopy->clear();
+    }
+    return result;
 }
 
 // One SMTP field the task file holds and the settings file may replace.
@@ -196,9 +278,9 @@ const TSmtpField SmtpFields[] = {
     field<&TSmtpSettings::WaitSeconds>("WaitSeconds"),
 };
 
-// The settings file applied over base, and which fields it sets: applied over two records that differ in every
-// field, a field it sets comes out the same in both, whatever its rules for that key.
-TSmtpSettings applyIni(const TSmtpSettings& base, const QString& iniPath, QList<const TSmtpField*>& set)
+// The keys the settings file sets: applied over two records that differ in every field, a field it sets comes
+// out the same in both, whatever its rules for that key.
+QStringList settingsFileKeys(const QString& iniPath)
 {
     TMailTables a;
     TMailTables b;
@@ -213,15 +295,39 @@ TSmtpSettings applyIni(const TSmtpSettings& base, const QString& iniPath, QList<
     b.SmtpSettings.WaitSeconds = 1;
     LoadSmtpIniFrom(a, iniPath);
     LoadSmtpIniFrom(b, iniPath);
-    TMailTables applied;
-    applied.SmtpSettings = base;
-    LoadSmtpIniFrom(applied, iniPath);
+    QStringList keys;
     for (const TSmtpField& f : SmtpFields) {
         if (f.same(a.SmtpSettings, b.SmtpSettings)) {
-            set.append(&f);
+            keys << QString::fromLatin1(f.key);
         }
     }
-    return applied.SmtpSettings;
+    return keys;
+}
+
+// Whether the file at the path is still the one state describes: false with error empty when it is not, false
+// with a message when that cannot be told.
+bool unchangedSinceRead(const TTaskFileState& state, QString& error)
+{
+    struct stat st
+    {
+    };
+    const bool present = ::stat(QFile::encodeName(state.path).constData(), &st) == 0;
+    if (!present && errno != ENOENT) {
+        error = QStringLiteral("%1: %2").arg(state.path, systemError());
+        return false;
+    }
+    if (present != state.present) {
+        return false;
+    }
+    if (!present) {
+        return true;
+    }
+    if (state.digest.isEmpty()) {
+        // Its bytes could not be read at start-up: the same file is the same inode, untouched since.
+        return !state.identity.isEmpty() && identityOf(st) == state.identity;
+    }
+    QByteArray current;
+    return ReadFileShared(state.path, current, error) && digestOf(current) == state.digest;
 }
 
 // The bytes from the handle's position to the end of the file.
@@ -245,19 +351,16 @@ bool readRest(int32_t handle, QByteArray& bytes, const QString& path, QString& e
 
 bool ReadFileShared(const QString& path, QByteArray& bytes, QString& error)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        error = QStringLiteral("%1: no such file").arg(path);
-        return false;
-    }
-    int32_t handle = OpenFileEx(path, faRead, 0, smDenyWrite);
+    QString why;
+    int32_t handle = OpenRegularFileShared(path, &why);
     if (handle <= 0) {
-        error = QStringLiteral("%1: cannot be opened for reading, or a writer holds it").arg(path);
+        error = QStringLiteral("%1 %2").arg(path, why);
         return false;
     }
     // Read straight into one buffer of the file's size: a task file of 2000 tasks is 17 MB, and growing the
     // buffer chunk by chunk would copy it over and over. One byte more tells the end without a second read.
-    qsizetype room = std::max<qsizetype>(info.size(), 0) + 1;
+    qsizetype room = std::max<qsizetype>(LSeekFile(handle, 0, 2), 0) + 1;
+    LSeekFile(handle, 0, 0);
     bytes.clear();
     qsizetype have = 0;
     for (;;) {
@@ -287,11 +390,13 @@ QString TaskFileBackupPath(const QString& target)
 
 bool WriteTaskFile(const QString& target, const QByteArray& bytes, QString& error)
 {
+    QString real;
     TWriteLock lock;
-    return lock.take(target, error) && writeLocked(target, bytes, error);
+    return ResolveWriteTarget(target, real, error) && lock.take(real, error)
+        && writeLocked(real, bytes, false, error) == TAtomicWriteResult::Written;
 }
 
-bool WriteFileIfUnchanged(const QString& target,
+TAtomicWriteResult WriteFileIfUnchanged(const QString& target,
     bool expectPresent,
     const QByteArray& expected,
     const QByteArray& bytes,
@@ -299,46 +404,52 @@ bool WriteFileIfUnchanged(const QString& target,
     QString& error)
 {
     changed = false;
+    QString real;
     TWriteLock lock;
-    if (!lock.take(target, error)) {
-        return false;
+    if (!ResolveWriteTarget(target, real, error) || !lock.take(real, error)) {
+        return TAtomicWriteResult::Failed;
     }
     QByteArray current;
-    const bool present = QFileInfo::exists(target);
-    if (present && !ReadFileShared(target, current, error)) {
-        return false;
+    const bool present = QFileInfo::exists(real);
+    if (present && !ReadFileShared(real, current, error)) {
+        return TAtomicWriteResult::Failed;
     }
     if (present != expectPresent || current != expected) {
         changed = true;
-        return false;
+        return TAtomicWriteResult::Failed;
     }
-    return writeLocked(target, bytes, error);
+    return writeLocked(real, bytes, false, error);
 }
 
-TTaskFileState LoadTaskFileWithState(TMailTables& tables, QString* error)
+namespace {
+
+// The loading step's reading: what was found goes into state, the records into the tables.
+void readTaskFile(TMailTables& tables, TTaskFileState& state)
 {
-    TTaskFileState state;
-    state.path = tables.workDirPath() + QStringLiteral("CfgCache/") + tables.TaskFileName;
-    if (!QFileInfo::exists(state.path)) {
-        LoadTaskFileFrom(tables, state.path, error);
-        state.smtp = tables.SmtpSettings;
-        return state;
+    struct stat st
+    {
+    };
+    // A link that leads nowhere counts as no file, as for every reader.
+    if (::stat(QFile::encodeName(state.path).constData(), &st) != 0 && errno == ENOENT) {
+        return;
     }
     state.present = true;
+    state.identity = identityOf(st);
     // Read once, straight into the tables, and hashed where the reader put the bytes: no copy of the file
     // beside the tables (at 2000 tasks it is 17 MB, and fresh memory costs the start-up most of its time).
-    int32_t handle = OpenFileEx(state.path, faRead, 0, smDenyWrite);
+    QString why;
+    int32_t handle = OpenRegularFileShared(state.path, &why);
     if (handle <= 0) {
-        // Recorded as present with no digest: a save refuses until the station has read the file.
-        if (error) {
-            *error = QStringLiteral("%1: cannot be opened for reading, or a writer holds it").arg(state.path);
-        }
-        state.smtp = tables.SmtpSettings;
-        return state;
+        // No digest: the save knows the file by its identity alone.
+        state.loadError = QStringLiteral("the file %1").arg(why);
+        return;
     }
     TFileDigest digest;
     const bool loaded = LoadTaskFileFromHandle(
-        tables, handle, error, [&digest](const char* bytes, int64_t size) { digest.add(bytes, size); });
+        tables, handle, &state.loadError, [&digest](const char* bytes, int64_t size) { digest.add(bytes, size); });
+    if (loaded) {
+        state.loadError.clear();
+    }
     // What follows the tables (or all that the reader left when it refused the file) is read for the digest,
     // and kept to be written back by a save.
     QByteArray rest;
@@ -346,18 +457,27 @@ TTaskFileState LoadTaskFileWithState(TMailTables& tables, QString* error)
     const bool restRead = readRest(handle, rest, state.path, readError);
     LCloseFile(handle);
     if (!restRead) {
-        if (error) {
-            *error = readError;
-        }
-        state.smtp = tables.SmtpSettings;
-        return state;
+        state.loadError = readError;
+        return;
     }
     digest.add(rest.constData(), rest.size());
     state.digest = digest.result();
     if (loaded) {
         state.trailing = rest;
     }
-    state.smtp = tables.SmtpSettings;
+}
+
+} // namespace
+
+TTaskFileState LoadTaskFileWithState(TMailTables& tables, QString* error)
+{
+    TTaskFileState state;
+    state.path = tables.workDirPath() + QStringLiteral("CfgCache/") + tables.TaskFileName;
+    readTaskFile(tables, state);
+    state.smtp = state.inForce = tables.SmtpSettings;
+    if (error) {
+        *error = state.present ? state.loadError : QStringLiteral("there is no task file at %1").arg(state.path);
+    }
     return state;
 }
 
@@ -402,42 +522,42 @@ TTaskFileSaveOutcome SaveTaskFile(const TMailTables& tables, TTaskFileState& sta
     TTaskFileSaveOutcome outcome;
     // A first save makes CfgCache/ (the user asked for the file in it).
     QDir().mkpath(QFileInfo(state.path).absolutePath());
+    QString target;
     TWriteLock lock;
-    if (!lock.take(state.path, outcome.error)) {
+    if (!ResolveWriteTarget(state.path, target, outcome.error) || !lock.take(target, outcome.error)) {
         return outcome;
     }
-    QByteArray current;
-    const bool present = QFileInfo::exists(state.path);
-    if (present && !ReadFileShared(state.path, current, outcome.error)) {
-        return outcome;
-    }
-    if (present != state.present || (present && (state.digest.isEmpty() || digestOf(current) != state.digest))) {
-        outcome.result = TTaskFileSave::ChangedOnDisk;
-        return outcome;
-    }
-    // A field the settings file sets holds its value in memory, not the task file's: that is written only
-    // when the user changed it since.
-    QList<const TSmtpField*> set;
-    const TSmtpSettings fromIni = applyIni(state.smtp, iniPath, set);
-    TMailTables saved;
-    saved.SmtpSettings = tables.SmtpSettings;
-    for (const TSmtpField* f : set) {
-        if (f->same(tables.SmtpSettings, fromIni)) {
-            f->copy(saved.SmtpSettings, state.smtp);
+    if (!unchangedSinceRead(state, outcome.error)) {
+        if (outcome.error.isEmpty()) {
+            outcome.result = TTaskFileSave::ChangedOnDisk;
         }
-        outcome.overridden << QString::fromLatin1(f->key);
+        return outcome;
     }
+    // A field still at the value in force since start-up was not changed in the window: the task file's own
+    // value is written for it, whatever the settings file put over it then or holds now.
+    TSmtpSettings saved = tables.SmtpSettings;
+    for (const TSmtpField& f : SmtpFields) {
+        if (f.same(tables.SmtpSettings, state.inForce)) {
+            f.copy(saved, state.smtp);
+        }
+    }
+    outcome.overridden = settingsFileKeys(iniPath);
     QByteArray bytes = TaskFileBytes(tables);
     bytes.replace(sizeof(TaskFileVersion),
         sizeof(TSmtpSettings),
-        QByteArray(reinterpret_cast<const char*>(&saved.SmtpSettings), sizeof(TSmtpSettings)));
+        QByteArray(reinterpret_cast<const char*>(&saved), sizeof(TSmtpSettings)));
     bytes += state.trailing;
-    if (!writeLocked(state.path, bytes, outcome.error)) {
+    const TAtomicWriteResult written = writeLocked(target, bytes, state.damaged(), outcome.error, &outcome.damagedCopy);
+    if (written == TAtomicWriteResult::Failed) {
         return outcome;
     }
+    // The file on disk is the new one from here on, also when its folder could not be flushed.
     state.present = true;
     state.digest = digestOf(bytes);
-    state.smtp = saved.SmtpSettings;
-    outcome.result = TTaskFileSave::Saved;
+    state.smtp = saved;
+    state.inForce = tables.SmtpSettings;
+    state.loadError.clear();
+    state.identity.clear();
+    outcome.result = written == TAtomicWriteResult::Written ? TTaskFileSave::Saved : TTaskFileSave::NotFlushed;
     return outcome;
 }

@@ -103,9 +103,12 @@ Fingerprint fingerprintOf(const void* data, size_t size)
     return f;
 }
 
-namespace {
+uint64_t checksumOf(const void* data, size_t size)
+{
+    return hash64(data, size, 0x514D41524B53554Dull);
+}
 
-constexpr uint64_t ChecksumSeed = 0x514D41524B53554Dull;
+namespace {
 
 class TWriter
 {
@@ -235,7 +238,7 @@ QByteArray encode(const std::vector<Entry>& entries)
             w.value(e.reportState);
         }
     }
-    const uint64_t sum = hash64(w.out().constData(), static_cast<size_t>(w.out().size()), ChecksumSeed);
+    const uint64_t sum = checksumOf(w.out().constData(), static_cast<size_t>(w.out().size()));
     w.value<uint64_t>(sum);
     return std::move(w.out());
 }
@@ -260,7 +263,7 @@ std::optional<std::vector<Entry>> decode(const QByteArray& bytes, QString* error
     const size_t body = size - sizeof(uint64_t);
     uint64_t stored = 0;
     std::memcpy(&stored, bytes.constData() + body, sizeof stored);
-    if (hash64(bytes.constData(), body, ChecksumSeed) != stored) {
+    if (checksumOf(bytes.constData(), body) != stored) {
         return fail("checksum mismatch");
     }
 
@@ -302,7 +305,10 @@ std::optional<std::vector<Entry>> decode(const QByteArray& bytes, QString* error
                 r.value(numbered);
                 r.value(e.firstNumber);
                 r.value(e.endNumber);
-                if (r.ok() && (numbered > 1 || (numbered == 1 && e.endNumber < e.firstNumber))) {
+                // Numbers of an entry without them are written as zeros: anything else is no file of ours.
+                const bool unnumberedWithNumbers = numbered == 0 && (e.firstNumber != 0 || e.endNumber != 0);
+                if (r.ok()
+                    && (numbered > 1 || (numbered == 1 && e.endNumber < e.firstNumber) || unnumberedWithNumbers)) {
                     return fail("bad event numbers");
                 }
                 e.numbered = numbered == 1;

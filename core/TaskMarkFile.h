@@ -72,6 +72,8 @@ Fingerprint fingerprintOf(const T& record)
 
 // 64-bit hash of the bytes (the file's checksum).
 uint64_t hash64(const void* data, size_t size, uint64_t seed);
+// The checksum a file ends with, over all the bytes before it.
+uint64_t checksumOf(const void* data, size_t size);
 
 QByteArray encode(const std::vector<Entry>& entries);
 

@@ -164,6 +164,8 @@ void TQorsmailMain::CreateEngine()
     QStringList stationProblems;
     m_stationFile = LoadStationSettings(m_tables, stationProblems);
     LoadSmtpIni(m_tables);
+    // What the settings file made of the SMTP record: a save writes the task file's own value where this holds.
+    m_taskFile.inForce = m_tables.SmtpSettings;
 
     const QString workDir = m_tables.workDirPath();
     if (!workDir.isEmpty()) {

@@ -293,12 +293,21 @@ bool TConfigCommands::SaveConfig1Click()
         return false;
     }
     TTaskFileState& state = m_engine.taskFileState();
+    // The tables hold only a part of a damaged file: replacing it is the user's decision, and the file is kept.
+    if (state.damaged()
+        && !MessageBoxes::askYesNo(m_view.window,
+            GetLangText(LangText::TaskFileLoad_Str::Str2).arg(nativePath(state.path), state.loadError))) {
+        return false;
+    }
     const QString iniPath = tables.workDirPath() + QStringLiteral("QorMail.ini");
     // Both files or neither: our settings file changed by someone else stops the save before the task file.
     if (StationSaveWouldOverwrite(tables.Station, m_engine.stationFileState())) {
         return refuseChangedStationFile();
     }
     const TTaskFileSaveOutcome outcome = SaveTaskFile(tables, state, iniPath);
+    if (!outcome.damagedCopy.isEmpty()) {
+        m_engine.WriteLogLine(GetLangText(LangText::TaskFileLoad_Str::Str3).arg(nativePath(outcome.damagedCopy)));
+    }
     switch (outcome.result) {
     case TTaskFileSave::Saved:
         m_engine.WriteLogLine(GetLangText(Str0).arg(nativePath(state.path)));
@@ -329,6 +338,12 @@ bool TConfigCommands::SaveConfig1Click()
     case TTaskFileSave::Failed:
         m_engine.WriteLogLine(GetLangText(Str2).arg(outcome.error));
         MessageBoxes::error(m_view.window, GetLangText(Str1).arg(outcome.error));
+        return false;
+    case TTaskFileSave::NotFlushed:
+        // Written, but not surely on the disk: the changes stay marked unsaved, and the box does not claim the
+        // file was left alone.
+        m_engine.WriteLogLine(GetLangText(Str2).arg(outcome.error));
+        MessageBoxes::error(m_view.window, GetLangText(Str2).arg(outcome.error));
         return false;
     }
     return false;
@@ -395,16 +410,26 @@ void TConfigCommands::noteStopWithoutQuestion()
     }
 }
 
-void TConfigCommands::reportMissingTaskFile()
+void TConfigCommands::reportTaskFileAtStart()
 {
     const TTaskFileState& state = m_engine.taskFileState();
+    const TMailTables& tables = m_engine.tables();
     if (!state.present) {
         m_engine.WriteLogLine(GetLangText(LangText::FirstStart_Str::Str0).arg(nativePath(state.path)));
+    } else if (state.damaged()) {
+        m_engine.WriteLogLine(GetLangText(LangText::TaskFileLoad_Str::Str0)
+                                  .arg(nativePath(state.path), state.loadError)
+                                  .arg(tables.EventTaskCount())
+                                  .arg(tables.ReportTaskCount()));
     }
 }
 
 QString TConfigCommands::startHint() const
 {
+    const TTaskFileState& state = m_engine.taskFileState();
+    if (state.damaged()) {
+        return GetLangText(LangText::TaskFileLoad_Str::Str1).arg(nativePath(state.path), state.loadError);
+    }
     const TMailTables& tables = m_engine.tables();
     return tables.EventTaskCount() + tables.ReportTaskCount() == 0 ? GetLangText(LangText::FirstStart_Str::Str1)
                                                                    : QString();

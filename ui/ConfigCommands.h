@@ -60,9 +60,11 @@ public:
     bool confirmExit();
     // The station was told to stop: nothing is asked, the loss of unsaved changes is logged.
     void noteStopWithoutQuestion();
-    // At start-up: the log line saying where the task file was looked for, when there was none.
-    void reportMissingTaskFile();
-    // The right-hand panel's hint: how to begin while there is no task, else null (the window keeps its own).
+    // At start-up: the log line saying where the task file was looked for, when there was none, or what is wrong
+    // with a file that did not load in whole.
+    void reportTaskFileAtStart();
+    // The right-hand panel's hint: what is wrong with a task file that did not load in whole; how to begin while
+    // there is no task; else null (the window keeps its own).
     QString startHint() const;
 
     // The dialogs, made at their first use.

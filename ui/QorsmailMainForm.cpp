@@ -137,7 +137,7 @@ void TQorsmailMainForm::FormCreate()
         m_engine.setEditAllowed(true);
     }
     m_engine.ApplySmtpSettings();
-    m_commands->reportMissingTaskFile();
+    m_commands->reportTaskFileAtStart();
     showConfigState();
 }
 
@@ -332,7 +332,8 @@ TMailDialogs& TQorsmailMainForm::dialogs()
 void TQorsmailMainForm::showConfigState()
 {
     setWindowTitle(m_commands->isModified() ? QLatin1Char('*') + m_title : m_title);
-    // Below the designed hint, while there is no task: how to begin.
+    // Below the designed hint: what is wrong with a task file that did not load, or, while there is no task,
+    // how to begin.
     const QString hint = m_commands->startHint();
     m_startHint->setText(hint);
     m_startHint->setVisible(!hint.isEmpty());

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The qorsmail-cfg tool, run as a program: JSON -> task file -> JSON round trips, refusals that name the field
-// and leave the target alone, the write lock, the modes of a written file and its backup.
+// and leave the target alone, the write lock, the mode and owner of a written file and its backup.
 
 #include "GbkCodec.h"
 #include "QorsmailDef.h"
@@ -8,10 +8,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -291,7 +293,7 @@ TEST_F(QorsmailCfg, BuildWaitsForTheWriteLockAndReadsStandardInput)
     EXPECT_EQ(+t.SmtpSettings.WaitSeconds, 60);
 }
 
-TEST_F(QorsmailCfg, NewFileIs0600AndAReplacedOneKeepsItsModeAndABackup)
+TEST_F(QorsmailCfg, NewFileIs0600AndAReplacedOneKeepsItsModeOwnerAndABackup)
 {
     struct Case
     {
@@ -299,42 +301,72 @@ TEST_F(QorsmailCfg, NewFileIs0600AndAReplacedOneKeepsItsModeAndABackup)
         int oldMode; // -1: no file there yet
         mode_t umask;
         int expected;
+        std::optional<std::pair<uid_t, gid_t>> owner; // given to the old file (needs root)
+        bool throughLink = false; // qorsmail.cfg is a link to real.cfg
     };
     const Case cases[] = {
-        {"new file", -1, 022, 0600},
-        {"new file, umask 0", -1, 0, 0600},
-        {"replaced 0600", 0600, 022, 0600},
-        {"replaced 0640, umask 077", 0640, 077, 0640},
-        {"replaced 0644, umask 0", 0644, 0, 0644},
+        {"new file", -1, 022, 0600, {}},
+        {"new file, umask 0", -1, 0, 0600, {}},
+        {"replaced 0600", 0600, 022, 0600, {}},
+        {"replaced 0640, umask 077", 0640, 077, 0640, {}},
+        {"replaced 0644, umask 0", 0644, 0, 0644, {}},
+        {"replaced 0640 of 12345:12346", 0640, 022, 0640, std::pair<uid_t, gid_t>{12345, 12346}},
+        {"through a link", 0640, 022, 0640, {}, true},
     };
     const QByteArray oldBytes("old task file");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString target = path(QStringLiteral("qorsmail.cfg"));
-        QFile::remove(target);
-        QFile::remove(target + QStringLiteral(".bak"));
+        if (c.owner && ::geteuid() != 0) {
+            continue; // only root gives a file another owner
+        }
+        const QString link = path(QStringLiteral("qorsmail.cfg"));
+        const QString target = c.throughLink ? path(QStringLiteral("real.cfg")) : link;
+        for (const QString& f : {link, target}) {
+            QFile::remove(f);
+            QFile::remove(f + QStringLiteral(".bak"));
+        }
         if (c.oldMode >= 0) {
-            write(QStringLiteral("qorsmail.cfg"), oldBytes);
+            write(QFileInfo(target).fileName(), oldBytes);
             ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), static_cast<mode_t>(c.oldMode)), 0);
+            if (c.owner) {
+                ASSERT_EQ(::chown(QFile::encodeName(target).constData(), c.owner->first, c.owner->second), 0);
+            }
+        }
+        if (c.throughLink) {
+            ASSERT_TRUE(QFile::link(QStringLiteral("real.cfg"), link));
         }
         const mode_t previous = ::umask(c.umask); // the tool inherits it
         const TRun r = build(R"({"smtp": {"smtpPort": 587}})");
         ::umask(previous);
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        struct stat st
-        {
-        };
-        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.expected));
+        EXPECT_EQ(QFileInfo(link).isSymLink(), c.throughLink) << "a link stays a link";
+        const uid_t uid = c.owner ? c.owner->first : ::geteuid();
+        const gid_t gid = c.owner ? c.owner->second : ::getegid();
+        // The lock too, so the owner can still save after root wrote the file.
+        const QStringList owned = c.owner
+            ? QStringList{target, target + QStringLiteral(".bak"), target + QStringLiteral(".lock")}
+            : QStringList{target, target + QStringLiteral(".bak")};
+        for (const QString& f : owned) {
+            if (c.oldMode < 0 && f != target) {
+                EXPECT_FALSE(QFile::exists(f));
+                continue;
+            }
+            SCOPED_TRACE(f.toStdString());
+            struct stat st
+            {
+            };
+            ASSERT_EQ(::stat(QFile::encodeName(f).constData(), &st), 0);
+            if (!f.endsWith(QStringLiteral(".lock"))) {
+                EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.expected));
+            }
+            EXPECT_EQ(st.st_uid, uid);
+            EXPECT_EQ(st.st_gid, gid);
+        }
         TMailTables t;
         SetTaskDefaults(t);
-        EXPECT_TRUE(LoadTaskFileFrom(t, target));
+        EXPECT_TRUE(LoadTaskFileFrom(t, link));
         if (c.oldMode >= 0) {
-            EXPECT_EQ(read(QStringLiteral("qorsmail.cfg.bak")), oldBytes);
-            ASSERT_EQ(::stat(QFile::encodeName(target + QStringLiteral(".bak")).constData(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.oldMode));
-        } else {
-            EXPECT_FALSE(QFile::exists(target + QStringLiteral(".bak")));
+            EXPECT_EQ(read(QFileInfo(target).fileName() + QStringLiteral(".bak")), oldBytes);
         }
     }
 }

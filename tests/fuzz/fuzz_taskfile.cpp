@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The task-file reader over arbitrary bytes: whatever it is given, the tables stay consistent, every record it
-// keeps is the file's own bytes at that record's place, and a failure always says why. The address book it
+// keeps is the file's own bytes at that record's place, and a failure always says why. The same bytes as a file,
+// read the way the station reads its task file (through a handle, in blocks, every byte shown to the digest),
+// give the same tables and the same message, and the digest sees the bytes in file order. The address book it
 // reads is then searched with lines taken from the same input.
 
 #include "GbkCodec.h"
@@ -11,6 +13,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +23,19 @@ void check(bool condition)
     if (!condition) {
         __builtin_trap();
     }
+}
+
+// The input as a file in memory, read by the handle reader; false when no such file can be made here.
+bool readThroughHandle(const QByteArray& bytes, TMailTables& tables, QString& error, QByteArray& seen)
+{
+    static const int fd = ::memfd_create("taskfile", MFD_CLOEXEC);
+    if (fd < 0 || ::ftruncate(fd, 0) != 0 || ::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size()
+        || ::lseek(fd, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    SetTaskDefaults(tables);
+    LoadTaskFileFromHandle(tables, fd, &error, [&seen](const char* b, int64_t n) { seen.append(b, qsizetype(n)); });
+    return true;
 }
 
 } // namespace
@@ -32,6 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool ok = LoadTaskFileBytes(tables, bytes, &error);
     check(ok == error.isEmpty());
     check(tables.EventTasks.count() == tables.EventTaskCount());
+
+    TMailTables fromFile;
+    QString fileError;
+    QByteArray seen;
+    if (readThroughHandle(bytes, fromFile, fileError, seen)) {
+        check(fileError == error);
+        check(TaskFileBytes(fromFile) == TaskFileBytes(tables));
+        check(bytes.startsWith(seen));
+    }
 
     // What was kept is exactly the file's bytes: a complete load gives the input up to its last record, and
     // after any failure the address book entries kept are the file's entries at their places.

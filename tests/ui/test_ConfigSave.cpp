@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Saving the configuration held in memory as the task file: a save and a restart give the same tables, a file
-// changed by someone else is never overwritten, a failed write leaves the old file, the exit question's
-// answers, and Return in the address book's add fields.
+// changed by someone else is never overwritten, a file that did not load is named and kept, owner, group and
+// link survive a save, a failed write leaves the old file, the exit question's answers, and Return in the
+// address book's add fields.
 
 #include "AddressBookDlg.h"
 #include "EventMailProperty.h"
@@ -9,10 +10,14 @@
 #include "MainFormFixture.h"
 #include "TaskFileStore.h"
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cstring>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +103,8 @@ TEST_F(ConfigSave, SavedTablesAreTheTablesAfterARestart)
     createForm();
     m_engine->setEditAllowed(true); // as after 停止发送
     EXPECT_FALSE(m_form->windowTitle().startsWith(QLatin1Char('*')));
+    // Nor when the settings file changed since the start: the server in memory still came from it.
+    putFile(m_workDir + QStringLiteral("QorMail.ini"), "[SMTP]\r\nsmtpaddr=later.plant.example\r\n");
 
     TDialogRecorder dialogs;
     dialogs.then([](QDialog& d) { return addTask(d, U("新任务 😀")); });
@@ -129,6 +136,7 @@ TEST_F(ConfigSave, SavedTablesAreTheTablesAfterARestart)
     ASSERT_EQ(::stat(QFile::encodeName(taskFile()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u) << "a replaced file keeps its mode";
 
+    putFile(m_workDir + QStringLiteral("QorMail.ini"), "[SMTP]\r\nsmtpaddr=ini.plant.example\r\n");
     restart();
     EXPECT_EQ(TaskFileBytes(m_tables), inMemory);
     EXPECT_EQ(node(0, 1)->text(0), U("新任务 😀"));
@@ -216,6 +224,186 @@ TEST_F(ConfigSave, AFailedWriteIsReportedAndLeavesTheOldFile)
     EXPECT_TRUE(m_form->windowTitle().startsWith(QLatin1Char('*'))) << "the changes are still unsaved";
     const QStringList left = QDir(m_workDir + QStringLiteral("CfgCache")).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(left, (QStringList{QStringLiteral("qorsmail.cfg"), QStringLiteral("qorsmail.cfg.lock")}));
+}
+
+// The station's side of a case run as user 12345 with these groups (the first its own): effective ids only, so
+// the test gets root back after it.
+class TEffectiveUser
+{
+public:
+    explicit TEffectiveUser(const std::vector<gid_t>& groups)
+    {
+        EXPECT_EQ(::setgroups(groups.size(), groups.data()), 0);
+        EXPECT_EQ(::setegid(groups.front()), 0);
+        EXPECT_EQ(::seteuid(12345), 0);
+    }
+    ~TEffectiveUser()
+    {
+        EXPECT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(::setegid(0), 0);
+        EXPECT_EQ(::setgroups(0, nullptr), 0);
+    }
+    TEffectiveUser(const TEffectiveUser&) = delete;
+    TEffectiveUser& operator=(const TEffectiveUser&) = delete;
+};
+
+struct stat statOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    return st;
+}
+
+TEST_F(ConfigSave, ATaskFileThatDidNotLoadIsNamedAndKeptAndASaveKeepsOwnerGroupAndLink)
+{
+    enum class TFault
+    {
+        Cut, // 100 bytes short
+        WrongVersion,
+        Fifo,
+        Symlink, // qorsmail.cfg links to ../elsewhere/qorsmail.cfg
+        Owned, // only the case's owner and mode
+    };
+    struct Case
+    {
+        const char* name;
+        TFault fault;
+        uid_t uid; // the file's owner and group before, and of the new file and its backup after a save
+        gid_t gid;
+        mode_t mode;
+        std::vector<gid_t> station; // the station runs as 12345 with these groups; empty: as root
+        QString loadError; // in the log, the debug log, the hint and the question; empty: the file loads
+        bool saved; // answered Yes, but for the wrong version
+    };
+    const QByteArray original = variedTaskFile();
+    const QString cutAt = QStringLiteral("cut short at byte %1").arg(original.size() - 100);
+    const QString unreadable = QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(EACCES));
+    const Case cases[] = {
+        {"cut short", TFault::Cut, 0, 0, 0640, {}, cutAt, true},
+        {"wrong version, answered No",
+            TFault::WrongVersion,
+            0,
+            0,
+            0600,
+            {},
+            QStringLiteral("holds 1999, not 2000"),
+            false},
+        {"root's 0600, another user's station", TFault::Owned, 0, 0, 0600, {12346}, unreadable, false},
+        {"a FIFO", TFault::Fifo, 0, 0, 0600, {}, QStringLiteral("is not a regular file (a FIFO)"), true},
+        {"a symbolic link", TFault::Symlink, 0, 0, 0640, {}, {}, true},
+        {"owner and group kept by root", TFault::Owned, 12345, 12346, 0640, {}, {}, true},
+        {"group kept by its owner", TFault::Owned, 12345, 12348, 0640, {12346, 12348}, {}, true},
+        {"another owner's file refused", TFault::Owned, 12347, 12346, 0640, {12346}, {}, false},
+    };
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "owners, groups and unreadable files need root";
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A working directory of its own, open to the case's user.
+        m_workDir = m_dir.path() + QStringLiteral("/case%1/").arg(++n);
+        m_log.WorkDir = QFile::encodeName(m_workDir);
+        const QString cfgCache = m_workDir + QStringLiteral("CfgCache");
+        for (const QString& dir : {m_workDir, cfgCache, m_workDir + QStringLiteral("elsewhere")}) {
+            ASSERT_TRUE(QDir().mkpath(dir));
+            ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
+        }
+        const QString real =
+            c.fault == TFault::Symlink ? m_workDir + QStringLiteral("elsewhere/qorsmail.cfg") : taskFile();
+        QByteArray before = original;
+        if (c.fault == TFault::Cut) {
+            before.chop(100);
+        } else if (c.fault == TFault::WrongVersion) {
+            before.replace(0, 4, QByteArray::fromHex("cf070000")); // 1999
+        }
+        if (c.fault == TFault::Fifo) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(real).constData(), c.mode), 0);
+        } else {
+            putFile(real, before);
+            ASSERT_EQ(::chown(QFile::encodeName(real).constData(), c.uid, c.gid), 0);
+            ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), c.mode), 0);
+        }
+        if (c.fault == TFault::Symlink) {
+            ASSERT_EQ(::symlink("../elsewhere/qorsmail.cfg", QFile::encodeName(taskFile()).constData()), 0);
+        }
+
+        TMessageRecorder messages;
+        messages.answer(c.fault == TFault::WrongVersion ? QMessageBox::No : QMessageBox::Yes);
+        {
+            std::optional<TEffectiveUser> as;
+            if (!c.station.empty()) {
+                as.emplace(c.station);
+            }
+            restart();
+            if (!c.loadError.isEmpty()) {
+                const QString line = m_form->logLines().first();
+                EXPECT_TRUE(line.contains(taskFile()) && line.contains(c.loadError)) << line.toStdString();
+                EXPECT_TRUE(child<QLabel>(*m_form, "StartHintLabel").text().contains(c.loadError));
+                EXPECT_TRUE(
+                    Gbk::decode(fileBytes(m_workDir + QStringLiteral("Debug/QorMail.log"))).contains(c.loadError));
+            }
+            if (c.fault == TFault::Cut) {
+                EXPECT_EQ(std::make_pair(m_tables.EventTaskCount(), m_tables.ReportTaskCount()), std::make_pair(2, 0))
+                    << "the whole records read";
+            }
+            m_engine->setEditAllowed(true);
+            EXPECT_EQ(m_form->commands().SaveConfig1Click(), c.saved);
+        }
+        const std::vector<MessageBoxes::Request>& asked = messages.requests();
+        const bool question = !asked.empty() && asked.front().buttons.testFlag(QMessageBox::Yes);
+        EXPECT_EQ(question, !c.loadError.isEmpty()) << "a save over a file that did not load asks first";
+        EXPECT_TRUE(!question || asked.front().text.contains(c.loadError));
+        if (!c.saved && c.fault != TFault::WrongVersion) {
+            const QString refusal = asked.back().text;
+            EXPECT_TRUE(refusal.contains(real) && refusal.contains(QStringLiteral("(%1:%2)").arg(c.uid).arg(c.gid)))
+                << refusal.toStdString();
+        }
+
+        const QString bak = TaskFileBackupPath(real);
+        const auto damagedNames = [&] {
+            return QDir(cfgCache).entryList(
+                {QStringLiteral("qorsmail.cfg.damaged-*")}, QDir::AllEntries | QDir::System);
+        };
+        const QStringList damaged = damagedNames();
+        EXPECT_EQ(damaged.size(), c.saved && !c.loadError.isEmpty() ? 1 : 0) << damaged.join(' ').toStdString();
+        if (!c.saved) {
+            EXPECT_EQ(fileBytes(real), before) << "left as it was";
+            EXPECT_FALSE(QFile::exists(bak));
+            continue;
+        }
+        EXPECT_EQ(QFileInfo(taskFile()).isSymLink(), c.fault == TFault::Symlink) << "a link stays a link";
+        EXPECT_EQ(fileBytes(real), TaskFileBytes(m_tables) + (c.loadError.isEmpty() ? "TAIL" : ""));
+        for (const QString& f : {real, bak}) {
+            const struct stat st = statOf(f);
+            EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(c.uid, c.gid)) << f.toStdString();
+            EXPECT_EQ(st.st_mode & 07777, c.mode);
+            if (!c.loadError.isEmpty()) {
+                break; // no backup: the damaged file is kept instead
+            }
+        }
+        if (c.loadError.isEmpty()) {
+            EXPECT_EQ(fileBytes(bak), before);
+            continue;
+        }
+        // The file that did not load keeps a name of its own, which the next save neither replaces nor repeats.
+        ASSERT_EQ(damaged.size(), 1);
+        const QString copy = cfgCache + QLatin1Char('/') + damaged.first();
+        EXPECT_TRUE(m_form->logLines().join(QLatin1Char('\n')).contains(copy));
+        EXPECT_FALSE(QFile::exists(bak));
+        EXPECT_EQ(S_ISFIFO(statOf(copy).st_mode), c.fault == TFault::Fifo);
+        const QByteArray first = fileBytes(real);
+        ASSERT_TRUE(m_form->commands().SaveConfig1Click());
+        EXPECT_EQ(messages.requests().size(), 1u) << "no question once the file is the station's";
+        EXPECT_EQ(fileBytes(bak), first);
+        EXPECT_EQ(damagedNames(), damaged);
+        if (c.fault != TFault::Fifo) { // a FIFO is never opened
+            EXPECT_EQ(fileBytes(copy), before);
+        }
+    }
 }
 
 TEST_F(ConfigSave, ExitWithUnsavedChangesAsksSaveDiscardOrCancel)

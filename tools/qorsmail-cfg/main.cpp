@@ -6,8 +6,9 @@
 //                                   file beside it (qormail-station.ini), its values as the station reads them
 //                                   under "_station" (a comment to build, which ignores it)
 //   qorsmail-cfg build JSON FILE    a task file from JSON ("-" reads standard input), written atomically: a new
-//                                   file 0600 (it holds the SMTP password), a replaced one keeps its mode and
-//                                   stays beside it as FILE.bak
+//                                   file 0600 (it holds the SMTP password), a replaced one keeps its mode, owner
+//                                   and group (refused when this user may not give them) and stays beside it as
+//                                   FILE.bak; a FILE that is a symbolic link is written through to its target
 //
 // Exit codes: 0 done, 1 refused (bad input, a file that cannot be read or written), 2 usage.
 
