@@ -102,7 +102,7 @@ TEST_F(Station, AnEventOnAQuietRingWithNoWaitIsMailedWellInsideASecond)
     ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
     for (int alarm = 1; alarm <= 3; ++alarm) {
         SCOPED_TRACE(alarm);
-        QThread::msleep(1300); // a ring that was quiet, at a moment apart from the ticks
+        QThread::msleep(1300); // the ring quiet for over a second
         QElapsedTimer sinceBeforePost;
         sinceBeforePost.start();
         ASSERT_TRUE(postEvent(m_workDir, 4, 1, QStringLiteral("3#馈线断路器跳闸 %1").arg(alarm)));
