@@ -21,7 +21,7 @@ class TSendDueTimer
 public:
     // A retry never follows the pass whose attempt failed sooner than this (as with the once-a-second pass): a
     // retry that is already due when its failure is counted (WaitSeconds 0, or an exchange that outlasted the
-    // delay) would otherwise be tried again at once, without end.
+    // delay) would otherwise be tried again at once, all its attempts spent within moments.
     static constexpr int RetryGapMs = 1000;
 
     TSendDueTimer(const TMailTables& tables, TLogLibrary& log, const TClock& clock);
