@@ -3,7 +3,7 @@
 
 // What the station knows about the ring beyond its positions, when the library tells the running count of
 // events ever written: the event numbers of each mark, so a mail can tell how much of its range the ring still
-// holds, and the pace of the reads, so a storm is read before the ring turns over.
+// holds.
 
 #include <cstddef>
 #include <cstdint>
@@ -44,27 +44,4 @@ public:
 
 private:
     std::vector<TMarkSpan> m_spans;
-};
-
-// Decides when the event step runs between the regular ticks. A watch every ExtraReadIntervalMs looks at how
-// far the ring has moved on (the write state alone, no events read): after a read that found the ring filling
-// fast it reads whatever is new, otherwise only once more than a fifth of the ring is waiting. A quiet ring is
-// therefore still read on the regular tick only. The watch costs a look at two counters; it comes ten times a
-// second so that a storm of 20,000 events a second, which fills the ring in a quarter of a second, is read
-// before the ring turns over, also in the first moments of the storm.
-class TReadPacer
-{
-public:
-    static constexpr int ExtraReadIntervalMs = 100;
-    static constexpr uint64_t FastBacklog = 1000; // a fifth of the ring
-
-    // After every read: the events written since the previous read (lost ones included), and whether some were
-    // lost.
-    void afterRead(uint64_t fresh, bool overrun) { m_fast = overrun || fresh > FastBacklog; }
-    // At a watch, with the events waiting to be read: whether to read them now.
-    bool readNow(uint64_t backlog) const { return m_fast ? backlog > 0 : backlog > FastBacklog; }
-    bool fast() const { return m_fast; }
-
-private:
-    bool m_fast = false;
 };

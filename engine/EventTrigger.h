@@ -66,7 +66,6 @@ struct TTriggerState
     uint64_t ReadCount = 0;
     bool CountKnown = false;
     TMarkSpans Spans;
-    TReadPacer Pacer;
     uint32_t RingGeneration = 0; // the ring file being read, as the library numbers them
 };
 

@@ -13,11 +13,16 @@
 #include "TaskTexts.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSysInfo>
+#include <exception>
 #include <optional>
 #include <unordered_set>
 
 namespace {
+
+// The watch's pace: at 20,000 events a second the ring fills in a quarter of a second.
+constexpr int EventWatchIntervalMs = 100;
 
 // Puts a timer back on and clears the sending flag however a pass ends, also when an error escapes it.
 class TPassGuard
@@ -123,10 +128,12 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     , m_clock(clock)
     , m_statusView(tables, log, clock, m_outcomes, m_sendingTask)
     , m_session(std::make_unique<TCurlSmtpSession>())
+    , m_sendDue(tables, log, clock)
     , m_markStore(
           std::make_unique<TTaskMarkStore>(m_tables, m_log, [this](const QString& text) { WriteLogLine(text); }))
 {
     connect(this, &TQorsmailMain::taskStateChanged, m_markStore.get(), &TTaskMarkStore::followTaskState);
+    connect(this, &TQorsmailMain::taskStateChanged, this, &TQorsmailMain::followTaskState);
     m_markStore->setSpans(&m_trigger.Spans);
     m_markStore->setClock(&m_clock);
     m_triggerTimer.setInterval(5000);
@@ -135,10 +142,11 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     connect(&m_sendMailTimer, &QTimer::timeout, this, &TQorsmailMain::SendMailTimerTimer);
     // Restarted after each watch, so watches never pile up; precise, since at 20,000 events a second a late
     // watch is what lets the ring turn over.
-    m_eventWatchTimer.setInterval(TReadPacer::ExtraReadIntervalMs);
+    m_eventWatchTimer.setInterval(EventWatchIntervalMs);
     m_eventWatchTimer.setSingleShot(true);
     m_eventWatchTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_eventWatchTimer, &QTimer::timeout, this, &TQorsmailMain::EventWatchTimerTimer);
+    connect(&m_sendDue.timer(), &QTimer::timeout, this, &TQorsmailMain::SendDueTimerTimer);
 }
 
 TQorsmailMain::~TQorsmailMain() = default;
@@ -209,6 +217,8 @@ void TQorsmailMain::StartTimers()
     m_triggerTimer.start();
     m_sendMailTimer.start();
     m_eventWatchTimer.start();
+    m_sendOnDue = true;
+    scheduleSends(); // marks taken back from the last run may be due already
 }
 
 void TQorsmailMain::ApplySmtpSettings()
@@ -231,6 +241,8 @@ void TQorsmailMain::DestroyEngine()
     m_triggerTimer.stop();
     m_sendMailTimer.stop();
     m_eventWatchTimer.stop();
+    m_sendOnDue = false;
+    m_sendDue.stop();
     m_trigger.EventBuffer.clear();
     m_trigger.EventBuffer.shrink_to_fit();
     // The marks are on disk before the tables go: releasing them must not read as "every mark cleared".
@@ -283,10 +295,48 @@ void TQorsmailMain::EventWatchTimerTimer()
         return;
     }
     uint64_t backlog = 0;
-    if (EventBacklog(m_trigger, m_log, backlog) && m_trigger.Pacer.readNow(backlog)) {
+    if (EventBacklog(m_trigger, m_log, backlog) && backlog > 0) {
         runEventRead(m_clock.now());
     }
     m_eventWatchTimer.start();
+}
+
+void TQorsmailMain::SendDueTimerTimer()
+{
+    // The send timer is off while a pass runs and after the stop command; neither sets this timer again here,
+    // so a due attempt that cannot be made now never fires it over and over.
+    if (m_sendMailTimer.isActive()) {
+        SendMailTimerTimer();
+    }
+}
+
+bool TQorsmailMain::sendsOnDue() const
+{
+    return m_sendOnDue && m_sendMailTimer.isActive() && !m_sending && !m_testMailRunning;
+}
+
+void TQorsmailMain::followTaskState(TTaskKind kind, int index)
+{
+    if (m_sending) {
+        m_stateChangedInPass = true;
+        return;
+    }
+    if (!sendsOnDue()) {
+        return;
+    }
+    if (index < 0) {
+        scheduleSends();
+    } else {
+        m_sendDue.follow(kind, index);
+    }
+}
+
+void TQorsmailMain::scheduleSends(bool passEnded)
+{
+    if (sendsOnDue()) {
+        m_sendDue.scheduleAll(passEnded, m_stateChangedInPass);
+    }
+    m_stateChangedInPass = false;
 }
 
 void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
@@ -295,7 +345,6 @@ void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
     const TEventStepResult read = RunEventStep(m_tables, m_trigger, m_log, now);
     reportNewMarks(m_tables.EventTasks, TTaskKind::Event);
     reportRing(read.Ring);
-    m_trigger.Pacer.afterRead(read.Fresh, read.Lost > 0);
     qCInfo(lcEngine).noquote() << QStringLiteral("qormail: events read %1 of %2 new, %3 lost")
                                       .arg(read.Examined)
                                       .arg(read.Fresh)
@@ -341,6 +390,13 @@ void TQorsmailMain::SendMailTimerTimer()
     if (m_testMailRunning) {
         return; // one exchange at a time: the next tick sends what is due
     }
+    m_stateChangedInPass = false;
+    // Before the pass guard, so it runs once the send timer is on again; not when an error escapes the pass.
+    const auto scheduleNext = qScopeGuard([this, errors = std::uncaught_exceptions()] {
+        if (std::uncaught_exceptions() == errors) {
+            scheduleSends(true);
+        }
+    });
     TPassGuard guard(m_sendMailTimer, &m_sending);
     // A mail due now must not read a ring that is gone: its marks learn it first.
     reportRing(CheckRing(m_tables, m_trigger, m_log));
@@ -376,11 +432,12 @@ void TQorsmailMain::SendMailTimerTimer()
         const TEventMailTask& task = m_tables.EventTasks.task(i);
         const auto elapsed =
             static_cast<int32_t>(m_log.SecondsFromSystemTime(now) - m_log.SecondsFromSystemTime(state.TriggerTime));
-        const int64_t waitSeconds = m_tables.SmtpSettings.WaitSeconds;
+        // The due timer computes its times with the same function, so it fires when this finds the task due.
+        const std::optional<TAttemptDue> due = EventAttemptDue(task, state, m_tables.SmtpSettings);
+        if (!due || elapsed < due->after) {
+            continue;
+        }
         if (state.State == 1) {
-            if (elapsed < task.WaitSec) {
-                continue;
-            }
             state.State = 2;
             int32_t pos = state.EndPos;
             uint64_t written = 0;
@@ -394,14 +451,6 @@ void TQorsmailMain::SendMailTimerTimer()
                 m_trigger.Spans.forgetEnd(serial); // its end no longer matches EndPos
             }
             emit taskStateChanged(TTaskKind::Event, i);
-        } else if (state.State == 2) {
-            if (state.RetryCount > 0
-                && static_cast<int64_t>(elapsed)
-                    < static_cast<int64_t>(task.WaitSec) + state.RetryCount * waitSeconds) {
-                continue;
-            }
-        } else {
-            continue;
         }
 
         // Copies: the table's storage may move while the exchange runs.
@@ -457,9 +506,8 @@ void TQorsmailMain::SendMailTimerTimer()
         }
         const auto elapsed =
             static_cast<int32_t>(m_log.SecondsFromSystemTime(now) - m_log.SecondsFromSystemTime(state.DueTime));
-        if (state.RetryCount > 0
-            && static_cast<int64_t>(elapsed)
-                < static_cast<int64_t>(state.RetryCount) * m_tables.SmtpSettings.WaitSeconds) {
+        const std::optional<TAttemptDue> due = ReportAttemptDue(state, m_tables.SmtpSettings);
+        if (!due || elapsed < due->after) {
             continue;
         }
         const TReportMailTask taskCopy = m_tables.ReportTasks.task(j);
@@ -519,6 +567,8 @@ TQorsmailMain::TTestMailResult TQorsmailMain::SendTestMail(TTaskKind kind, int i
         WriteLogLine(GetLangText(Str7).arg(title));
         return TTestMailResult::Busy;
     }
+    // Before the flag guard: a pass that fell due meanwhile is timed again once the test mail is done.
+    const auto scheduleNext = qScopeGuard([this] { scheduleSends(); });
     TFlagGuard running(m_testMailRunning);
     TComposeContext context{
         m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }, {}};

@@ -3,11 +3,17 @@
 
 // The engine side of the main window: the trigger and send timers, the trigger state, the debug log, the SMTP
 // session and the composers. It never touches a widget; the window shows what it reports through signals.
+//
+// What runs when: the watch every 100 ms reads the ring when anything was written since the last read, so an
+// event marks its tasks within about a tenth of a second; the trigger tick every 5 s runs the event step and
+// the report step; the send pass runs when the earliest marked task's attempt is due (a single-shot timer set
+// after every mark and every pass) and, as before, once a second.
 
 #include "DebugFile.h"
 #include "EventTrigger.h"
 #include "LocalTime.h"
 #include "QorsmailDef.h"
+#include "SendDueTimer.h"
 #include "TaskFileStore.h"
 #include "TaskKind.h"
 #include "TaskStatus.h"
@@ -47,7 +53,8 @@ public:
     // Keeps the marks of both tables in this file from now on and takes back the ones it holds for unchanged
     // tasks (CreateEngine does this with WorkDir + "QorMail.marks").
     void OpenMarkStore(const QString& path);
-    // Starts both timers (the window does this once it exists).
+    // Starts the timers (the window does this once it exists); from then on a send pass also runs whenever an
+    // attempt falls due.
     void StartTimers();
     // Last step of creation, and after the SMTP setup dialog accepted a change.
     void ApplySmtpSettings();
@@ -57,9 +64,14 @@ public:
     // One trigger tick and one send pass (the timers' handlers; tests call them directly).
     void TriggerTimerTimer();
     void SendMailTimerTimer();
-    // The watch between the regular ticks (ten times a second, while the trigger timer runs): runs the event step
-    // when the ring fills fast, so a storm is read before the ring turns over.
+    // The watch between the regular ticks (ten times a second, while the trigger timer runs): it looks at the
+    // ring's write state alone and runs the event step when anything was written since the last read. An event
+    // on a quiet ring is so read within 100 ms, and a storm of 20,000 events a second (the ring full in a
+    // quarter of a second) is read before the ring turns over.
     void EventWatchTimerTimer();
+    // The single-shot timer of the earliest due attempt: a send pass now, unless sending is stopped or a pass or
+    // a test mail is running (whose end sets the timer again).
+    void SendDueTimerTimer();
 
     // Puts a time-stamped line at the top of the log panel (through logLineAdded) and into the debug log.
     void WriteLogLine(const QString& text);
@@ -134,6 +146,10 @@ private:
     void noteIdleStates(const Table& table);
     template <class Table>
     void reportNewMarks(const Table& table, TTaskKind kind);
+    // The due timer follows every change of state; within a pass only the pass's end looks at them all.
+    void followTaskState(TTaskKind kind, int index);
+    void scheduleSends(bool passEnded = false);
+    bool sendsOnDue() const;
 
     TMailTables& m_tables;
     TLogLibrary& m_log;
@@ -151,6 +167,9 @@ private:
     QTimer m_triggerTimer;
     QTimer m_sendMailTimer;
     QTimer m_eventWatchTimer;
+    TSendDueTimer m_sendDue;
+    bool m_sendOnDue = false; // from StartTimers to DestroyEngine
+    bool m_stateChangedInPass = false;
     std::unique_ptr<TTaskMarkStore> m_markStore;
     TTaskFileState m_taskFile;
     TStationFileState m_stationFile;

@@ -70,37 +70,66 @@ bool earlier(const SYSTEMTIME& a, const SYSTEMTIME& b)
 
 } // namespace
 
+std::optional<TAttemptDue> EventAttemptDue(
+    const TEventMailTask& task, const TEventTaskState& state, const TSmtpSettings& settings)
+{
+    if (state.State == 1) {
+        return TAttemptDue{task.WaitSec, false};
+    }
+    if (state.State != 2) {
+        return std::nullopt;
+    }
+    if (state.RetryCount <= 0) {
+        return TAttemptDue{AttemptDueAtOnce, false}; // the first attempt was under way
+    }
+    return TAttemptDue{static_cast<int64_t>(task.WaitSec)
+            + static_cast<int64_t>(state.RetryCount) * static_cast<int64_t>(settings.WaitSeconds),
+        true};
+}
+
+std::optional<TAttemptDue> ReportAttemptDue(const TReportTaskState& state, const TSmtpSettings& settings)
+{
+    if (state.State == 0) {
+        return std::nullopt;
+    }
+    if (state.RetryCount <= 0) {
+        return TAttemptDue{AttemptDueAtOnce, false};
+    }
+    return TAttemptDue{static_cast<int64_t>(state.RetryCount) * static_cast<int64_t>(settings.WaitSeconds), true};
+}
+
+namespace {
+
+TTaskStatus statusOf(const std::optional<TAttemptDue>& due,
+    int32_t retryCount,
+    const TSmtpSettings& settings,
+    int32_t elapsed,
+    const SYSTEMTIME& now)
+{
+    if (!due) {
+        return {};
+    }
+    if (!due->retry) {
+        return waiting(due->after - elapsed); // 0 for one due at once: the next pass makes the attempt
+    }
+    return retrying(retryCount, settings.MaxSendTries, due->after - elapsed, now);
+}
+
+} // namespace
+
 TTaskStatus EventTaskStatus(const TEventMailTask& task,
     const TEventTaskState& state,
     const TSmtpSettings& settings,
     int32_t elapsed,
     const SYSTEMTIME& now)
 {
-    if (state.State == 1) {
-        return waiting(static_cast<int64_t>(task.WaitSec) - elapsed);
-    }
-    if (state.State == 2) {
-        if (state.RetryCount <= 0) {
-            return waiting(0); // due; the next pass makes the attempt
-        }
-        const int64_t due = static_cast<int64_t>(task.WaitSec)
-            + static_cast<int64_t>(state.RetryCount) * static_cast<int64_t>(settings.WaitSeconds);
-        return retrying(state.RetryCount, settings.MaxSendTries, due - elapsed, now);
-    }
-    return {};
+    return statusOf(EventAttemptDue(task, state, settings), state.RetryCount, settings, elapsed, now);
 }
 
 TTaskStatus ReportTaskStatus(
     const TReportTaskState& state, const TSmtpSettings& settings, int32_t elapsed, const SYSTEMTIME& now)
 {
-    if (state.State == 0) {
-        return {};
-    }
-    if (state.RetryCount <= 0) {
-        return waiting(0);
-    }
-    const int64_t due = static_cast<int64_t>(state.RetryCount) * static_cast<int64_t>(settings.WaitSeconds);
-    return retrying(state.RetryCount, settings.MaxSendTries, due - elapsed, now);
+    return statusOf(ReportAttemptDue(state, settings), state.RetryCount, settings, elapsed, now);
 }
 
 QString OutcomeTimeText(const SYSTEMTIME& t)

@@ -12,6 +12,8 @@
 #include "mlogcomm2.h"
 
 #include <QString>
+#include <limits>
+#include <optional>
 #include <unordered_map>
 
 enum class TSendOutcome : uint8_t
@@ -47,6 +49,20 @@ struct TTaskStatus
     SYSTEMTIME nextAttempt{};
     TLastOutcome last;
 };
+
+// When the send loop makes a marked task's next attempt: once the seconds elapsed since its trigger time (event
+// task) or due time (report task), counted as the loop counts them, reach `after`. A retry is an attempt after
+// a failed one. nullopt: the task is not marked.
+struct TAttemptDue
+{
+    int64_t after = 0;
+    bool retry = false;
+};
+// The `after` of an attempt that is due whatever the elapsed seconds are.
+inline constexpr int64_t AttemptDueAtOnce = std::numeric_limits<int32_t>::min();
+std::optional<TAttemptDue> EventAttemptDue(
+    const TEventMailTask& task, const TEventTaskState& state, const TSmtpSettings& settings);
+std::optional<TAttemptDue> ReportAttemptDue(const TReportTaskState& state, const TSmtpSettings& settings);
 
 // elapsed: seconds since the trigger time (event) or due time (report), as the send loop counts them.
 TTaskStatus EventTaskStatus(const TEventMailTask& task,

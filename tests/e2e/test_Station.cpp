@@ -10,6 +10,7 @@
 #include "StationProcess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QThread>
@@ -87,6 +88,28 @@ TEST_F(Station, PostedEventsArriveAsOneEventMailAndTheLogTellsIt)
     EXPECT_GT(sent, start);
     EXPECT_GT(stop, sent) << log.toStdString();
     EXPECT_EQ(m_server.mails().size(), 1);
+}
+
+// On a quiet ring the watch reads an event within a tenth of a second and a task without a wait sends it at
+// once: each of three alarms is mailed well inside a second of its post, not on the next 5-second tick.
+TEST_F(Station, AnEventOnAQuietRingWithNoWaitIsMailedWellInsideASecond)
+{
+    ASSERT_TRUE(m_server.start()) << m_server.error().toStdString();
+    m_files.addEventTask(QStringLiteral("跳闸告警"), 0, QStringLiteral("跳闸"));
+    ASSERT_TRUE(m_files.write(m_workDir, m_server.port()));
+    TStation station(m_workDir);
+    station.start();
+    ASSERT_TRUE(station.waitForWindow()) << station.output().toStdString();
+    for (int alarm = 1; alarm <= 3; ++alarm) {
+        SCOPED_TRACE(alarm);
+        QThread::msleep(1300); // the ring quiet for over a second
+        QElapsedTimer sinceBeforePost;
+        sinceBeforePost.start();
+        ASSERT_TRUE(postEvent(m_workDir, 4, 1, QStringLiteral("3#馈线断路器跳闸 %1").arg(alarm)));
+        ASSERT_TRUE(m_server.waitForMails(alarm, 10000)) << station.output().toStdString();
+        EXPECT_LT(sinceBeforePost.elapsed(), 1000);
+    }
+    EXPECT_EQ(station.terminate(), 0);
 }
 
 TEST_F(Station, AReportDueAtItsTimeArrivesWithItsFile)

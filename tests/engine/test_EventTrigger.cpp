@@ -559,33 +559,6 @@ TEST(EventStepCounted, TheFirstCountSeenStartsFromThePositionsAndABackwardCountR
     EXPECT_EQ(st.ReadCount, 3u);
 }
 
-TEST(EventStepCounted, PacerReadsAStormEverySecondAndAQuietRingOnTheTick)
-{
-    struct Case
-    {
-        uint64_t fresh;
-        bool overrun;
-        uint64_t backlog;
-        bool fast;
-        bool readNow;
-    };
-    const Case cases[] = {
-        {0, false, 0, false, false},
-        {1000, false, 1000, false, false},
-        {1000, false, 1001, false, true},
-        {1001, false, 0, true, false},
-        {1001, false, 1, true, true},
-        {4000, false, 4000, true, true},
-        {10, true, 3, true, true},
-    };
-    for (const Case& c : cases) {
-        TReadPacer pacer;
-        pacer.afterRead(c.fresh, c.overrun);
-        EXPECT_EQ(pacer.fast(), c.fast) << c.fresh;
-        EXPECT_EQ(pacer.readNow(c.backlog), c.readNow) << c.fresh << " " << c.backlog;
-    }
-}
-
 TEST_F(EventStepOnRing, SevenThousandInOneBurstAreAnOverrunThatStillFindsTheNewest)
 {
     for (const int matchAt : {2000, 6999, 1999, 0}) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The engine's reads over station time: the watch every second and the regular tick every five, driven by the
+// The engine's reads over station time: the watches between the regular ticks every five seconds, driven by the
 // test (no real waiting) over a scripted ring that tells its count.
 
 #include "CoreTestApp.h"
@@ -30,6 +30,7 @@ struct TWatchedStation
     TManualClock clock{T0};
     std::unique_ptr<TQorsmailMain> main;
     QStringList panel;
+    FakeSmtpSession* smtp = nullptr;
     uint64_t posted = 0; // events written since the start; event k is number WrittenAtStart + k of the ring
     int second = 0;
 
@@ -41,7 +42,9 @@ struct TWatchedStation
         log.WritePos = int32_t(WrittenAtStart % 5000);
         log.Written = WrittenAtStart;
         main = std::make_unique<TQorsmailMain>(tables, log, clock);
-        main->setSmtpSession(std::make_unique<FakeSmtpSession>());
+        auto session = std::make_unique<FakeSmtpSession>();
+        smtp = session.get();
+        main->setSmtpSession(std::move(session));
         QObject::connect(main.get(), &TQorsmailMain::logLineAdded, [this](const QString& line) {
             panel.append(line.mid(DateTimeText(clock.now()).size() + 2));
         });
@@ -83,7 +86,7 @@ struct TWatchedStation
 
 } // namespace
 
-TEST(EventWatch, ReadsKeepUpWithTheRingAndAQuietRingStaysOnTheTick)
+TEST(EventWatch, ReadsKeepUpWithTheRingAndAQuietRingIsReadAtTheNextWatch)
 {
     struct Case
     {
@@ -96,9 +99,8 @@ TEST(EventWatch, ReadsKeepUpWithTheRingAndAQuietRingStaysOnTheTick)
         int watches = 1;
     };
     const Case cases[] = {
-        {"quiet", 10, 60, 12, 12, true},
-        {"busy but below a fifth of the ring per tick", 150, 60, 12, 12, true},
-        {"filling", 300, 60, 13, 60, true},
+        {"quiet, at the station's watch pace", 10, 60, 600, 600, true, 10},
+        {"busy", 300, 60, 60, 60, true},
         {"storm of 4000 a second", 4000, 30, 30, 30, true},
         {"beyond what one read a second holds", 6000, 10, 10, 10, false},
         {"storm of 20,000 a second at the station's watch pace", 20000, 10, 100, 102, true, 10},
@@ -153,4 +155,61 @@ TEST(EventWatch, ABurstBetweenTwoReadsGivesOneOverrunLineAndStoppedSendingReadsN
     st.run(1, 4000);
     st.main->EventWatchTimerTimer();
     EXPECT_EQ(st.log.ReadCalls, before);
+}
+
+// Whichever looks read them, the mail lists the same events: from the task's first match to the end of its wait,
+// as when the regular tick read the first match and the event after it together. The mark keeps the time of
+// the read that found the match.
+TEST(EventWatch, TheMailListsTheSameEventsWhicheverLookReadThem)
+{
+    struct Case
+    {
+        const char* name;
+        const char* first; // arrives before a look
+        const char* second; // arrives `looksBetween` looks later (0: read together with the first)
+        int looksBetween;
+        int markedAtMs; // the time of the read that found the match
+        QStringList listed;
+    };
+    const Case cases[] = {
+        {"a match and the next event in one read", "match A", "event B", 0, 200, {"match A", "event B", "event C"}},
+        {"the next event at the next look", "match A", "event B", 1, 200, {"match A", "event B", "event C"}},
+        {"a second match at the next look", "match A", "match B", 1, 200, {"match A", "match B", "event C"}},
+        {"the match second, at the next look", "event A", "match B", 1, 300, {"match B", "event C"}},
+        {"the next event three looks later", "match A", "event B", 3, 200, {"match A", "event B", "event C"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TWatchedStation st;
+        TEventMailTask& task = st.tables.EventTasks.task(0);
+        task.WaitSec = 2;
+        task.ReceiverCount = 1;
+        Gbk::storeField(task.Receivers[0].Addr, QStringLiteral("duty@example.cn"));
+        Gbk::storeField(st.tables.SmtpSettings.LocalEmailAddr, QStringLiteral("station@example.cn"));
+        const auto look = [&st] {
+            st.clock.advance(100);
+            st.main->EventWatchTimerTimer();
+        };
+        st.log.post(1, 1, QStringLiteral("event before"));
+        look();
+        st.log.post(1, 1, QString::fromUtf8(c.first));
+        for (int k = 0; k < c.looksBetween; ++k) {
+            look();
+        }
+        st.log.post(1, 1, QString::fromUtf8(c.second));
+        look();
+        ASSERT_EQ(st.tables.EventTasks.state(0).State, 1);
+        EXPECT_EQ(DateTimeText(st.tables.EventTasks.state(0).TriggerTime).toStdString(),
+            DateTimeText(MakeSystemTime(2026, 3, 14, 9, 0, 0, c.markedAtMs)).toStdString());
+        // Written after the last look and before the wait ends: in the range, read by no look.
+        st.log.post(1, 1, QStringLiteral("event C"));
+        st.clock.advance(2500);
+        st.main->SendMailTimerTimer();
+        ASSERT_EQ(st.smtp->sent.size(), 1u);
+        QStringList lines = Gbk::decode(st.smtp->sent[0].text).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), c.listed.size()) << lines.join(QLatin1Char('|')).toStdString();
+        for (int k = 0; k < lines.size(); ++k) {
+            EXPECT_TRUE(lines[k].endsWith(QStringLiteral("  ") + c.listed[k])) << lines[k].toStdString();
+        }
+    }
 }
