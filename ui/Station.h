@@ -32,5 +32,5 @@ constexpr int StationExitOk = 0;
 constexpr int StationExitStartFailed = 1;
 
 // Runs the station; returns the process exit code: StationExitOk after the message loop, StationExitStartFailed
-// when the event-log library could not be initialised.
+// when the event-log library could not be initialized.
 int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& options = {});

@@ -29,9 +29,16 @@ const char Usage[] = "Usage: qorvane-user [--store FILE] [--password-stdin] COMM
                      "                          $QORVANE_WORKDIR, else in ~/.local/share/qorvane/)\n"
                      "  --password-stdin        read the password as the first line of standard input instead of\n"
                      "                          asking on the terminal (a password is never given as an argument)\n"
+                     "  -h, --help              show this text\n"
                      "\n"
                      "A name takes at most 20 bytes in GBK; a right code is a non-zero 32-bit number; a user holds\n"
-                     "at most 100 rights.\n";
+                     "at most 100 rights. The mail dispatch station uses right 12 (may quit it) and 1025 (may stop\n"
+                     "its sending).\n"
+                     "\n"
+                     "Exit status:\n"
+                     "  0  done\n"
+                     "  1  refused: the reason is on standard error, and nothing was changed\n"
+                     "  2  wrong usage\n";
 
 void printError(const QString& text)
 {
