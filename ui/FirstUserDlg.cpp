@@ -46,6 +46,13 @@ TFirstUserDlg::~TFirstUserDlg()
     m_ui->RepeatEdit->clear();
 }
 
+void TFirstUserDlg::writeLog(const QString& line) const
+{
+    if (m_log) {
+        m_log(line);
+    }
+}
+
 void TFirstUserDlg::fail(QWidget* field, const QString& text)
 {
     MessageBoxes::error(this, text);
@@ -81,7 +88,7 @@ void TFirstUserDlg::OkBtnClick()
     const UserStore::TAddResult added = UserStore::AddUser(m_storePath, {name, *hash, rights}, true);
     switch (added.Status) {
     case UserStore::AddStatus::Added:
-        m_log(GetLangText(Text::Str8).arg(name, m_storePath));
+        writeLog(GetLangText(Text::Str8).arg(name, m_storePath));
         accept();
         return;
     case UserStore::AddStatus::StoreExists:
@@ -92,7 +99,7 @@ void TFirstUserDlg::OkBtnClick()
     case UserStore::AddStatus::Refused:
         break;
     }
-    m_log(GetLangText(Text::Str7).arg(added.Error));
+    writeLog(GetLangText(Text::Str7).arg(added.Error));
     MessageBoxes::error(this, GetLangText(Text::Str6).arg(added.Error));
 }
 

@@ -19,7 +19,7 @@ class TFirstUserDlg : public QDialog
     Q_OBJECT
 
 public:
-    // Writes a line to the log panel and the debug log.
+    // Writes a line to the log panel and the debug log (may be empty: nothing is logged then).
     using LogLine = std::function<void(const QString&)>;
 
     TFirstUserDlg(QString storePath, LogLine log, QWidget* parent = nullptr);
@@ -29,6 +29,7 @@ private:
     // Checks the fields in their order, then adds the user; accepts when a user was made or a store exists now.
     void OkBtnClick();
     void fail(QWidget* field, const QString& text);
+    void writeLog(const QString& line) const;
 
     std::unique_ptr<Ui::TFirstUserDlg> m_ui;
     QString m_storePath;
