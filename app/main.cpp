@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -75,7 +76,13 @@ int main(int argc, char* argv[])
 
     TSingleInstance instance;
     if (!instance.CheckSingleInstance(QStringLiteral("Tqorsmail_form"))) {
-        return 0;
+        if (instance.failed()) {
+            std::fputs("qormail: cannot start: no other station answers and the single-instance socket cannot be "
+                       "opened\n",
+                stderr);
+            return StationExitStartFailed;
+        }
+        return StationExitOk;
     }
     installSignalHandlers(&app);
 

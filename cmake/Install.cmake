@@ -46,7 +46,9 @@ endif()
 
 file(GLOB QORSMAIL_DOCS ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES README.md ${QORSMAIL_DOCS} DESTINATION ${QORSMAIL_DOCDIR})
-install(FILES demo/tasks.json demo/QorMail.ini demo/daily-report.csv DESTINATION ${QORSMAIL_DOCDIR}/examples)
+# Examples an operator copies and edits; the demo's own files carry the placeholders its scripts fill in.
+install(FILES packaging/examples/README packaging/examples/tasks.json packaging/examples/QorMail.ini
+    DESTINATION ${QORSMAIL_DOCDIR}/examples)
 
 add_subdirectory(desktop)
 add_subdirectory(man)

@@ -252,6 +252,35 @@ QORSMAIL_TEXT(TaskFileLoad_Str,
 QORSMAIL_TEXT(TaskFileLoad_Str, Str3, "未能完整读取的任务文件已另存为 %1")
 } // namespace TaskFileLoad_Str
 
+// Texts of ours for the first user, which the station offers to make while no user store exists: its dialog, the
+// dialog's checks and the lines and hint that tell of it. %1 is the store's path where one is named.
+namespace FirstUser_Str {
+QORSMAIL_TEXT(FirstUser_Str,
+    Str0,
+    "还没有用户库 %1。停止发送和退出程序都要求用户登录。现在可以创建第一个用户，他具有退出权限（12）和停止发送权限"
+    "（1025）；以后的用户用命令 qorvane-user 添加。")
+QORSMAIL_TEXT(
+    FirstUser_Str, Str1, "用户名须为 1 到 20 个字节（GBK 编码：20 个字母或 10 个汉字），不含控制字符，首尾不能是空格。")
+QORSMAIL_TEXT(FirstUser_Str, Str2, "口令不能为空。")
+QORSMAIL_TEXT(FirstUser_Str, Str3, "口令最多 255 个字节（GBK 编码）。")
+QORSMAIL_TEXT(FirstUser_Str, Str4, "两次输入的口令不一致。")
+QORSMAIL_TEXT(FirstUser_Str, Str5, "用户库 %1 已经存在，未创建用户。请用其中的用户登录。")
+// %1 why, as the store code says it.
+QORSMAIL_TEXT(FirstUser_Str, Str6, "无法创建用户：%1。")
+QORSMAIL_TEXT(FirstUser_Str, Str7, "创建第一个用户失败：%1")
+// %1 the user's name, %2 the store.
+QORSMAIL_TEXT(FirstUser_Str, Str8, "已创建第一个用户 %1（权限 12 和 1025），用户库 %2")
+QORSMAIL_TEXT(FirstUser_Str,
+    Str9,
+    "未找到用户库 %1：停止发送和退出要求用户登录；“停止发送”会提供创建第一个用户，其他用户用 qorvane-user add NAME "
+    "12 1025 添加")
+QORSMAIL_TEXT(FirstUser_Str,
+    Str10,
+    "保存后重新启动，任务即自动发送；之后修改任务前需先“停止发送”，这要求用户登录。还没有用户库：“停止发送”时可创建"
+    "第一个用户。")
+QORSMAIL_TEXT(FirstUser_Str, Str11, "无法计算口令的散列值，计算机的内存可能不足。")
+} // namespace FirstUser_Str
+
 // Texts of ours for what each task is doing (the detail panel's status line, the tree's tool tips, the status
 // bar and the tray icon's tool tip).
 namespace TaskStatus_Str {
@@ -393,6 +422,24 @@ QORSMAIL_TEXT(LoginDlg_Str, Str2, "口令")
 QORSMAIL_TEXT(LoginDlg_Str, Str3, "确定")
 QORSMAIL_TEXT(LoginDlg_Str, Str4, "取消")
 } // namespace LoginDlg_Str
+
+// Texts of ours for a login that cannot succeed or did not: the login dialog's library shows them in a box. %1 is
+// the user store's path, or the user's name in Str1; %2 the right asked for.
+namespace LoginCheck_Str {
+QORSMAIL_TEXT(LoginCheck_Str, Str0, "用户名或口令错误，登录失败。")
+QORSMAIL_TEXT(
+    LoginCheck_Str, Str1, "用户 %1 没有权限 %2，登录失败。管理员可用命令 qorvane-user grant %1 %2 授予此权限。")
+QORSMAIL_TEXT(LoginCheck_Str,
+    Str2,
+    "没有用户库 %1，无人能够登录。请用命令 qorvane-user add NAME 12 1025 创建用户（NAME 为用户名；12 可退出程序，"
+    "1025 可停止发送）。")
+QORSMAIL_TEXT(LoginCheck_Str,
+    Str3,
+    "用户库 %1 中没有具有权限 %2 的用户，无人能够登录。请用命令 qorvane-user add NAME 12 1025 创建用户，或用 "
+    "qorvane-user grant NAME %2 授予权限。")
+// %2 why, as the store code says it.
+QORSMAIL_TEXT(LoginCheck_Str, Str4, "用户库 %1 无法使用（%2），无人能够登录。")
+} // namespace LoginCheck_Str
 
 // The event-log library's texts for its result codes, which the library gives in Chinese only: the key is
 // "Error" + the code without its sign, the default the library's own text; ErrorOther, any other code (%1).

@@ -4,6 +4,7 @@
 #include "AddressBookDlg.h"
 #include "ConfigExport.h"
 #include "EventMailProperty.h"
+#include "FirstUserDlg.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
 #include "MailDialogs.h"
@@ -416,11 +417,16 @@ void TConfigCommands::reportTaskFileAtStart()
     const TMailTables& tables = m_engine.tables();
     if (!state.present) {
         m_engine.WriteLogLine(GetLangText(LangText::FirstStart_Str::Str0).arg(nativePath(state.path)));
+        // After the first save and restart the tasks lock editing, and unlocking it asks for a user.
+        if (const QString line = MissingUserStoreLine(m_engine.tables().workDirPath()); !line.isEmpty()) {
+            m_engine.WriteLogLine(line);
+        }
     } else if (state.damaged()) {
-        m_engine.WriteLogLine(GetLangText(LangText::TaskFileLoad_Str::Str0)
-                                  .arg(nativePath(state.path), state.loadError)
-                                  .arg(tables.EventTaskCount())
-                                  .arg(tables.ReportTaskCount()));
+        m_engine.WriteLogLine(FillText(GetLangText(LangText::TaskFileLoad_Str::Str0),
+            {nativePath(state.path),
+                state.loadError,
+                QString::number(tables.EventTaskCount()),
+                QString::number(tables.ReportTaskCount())}));
     }
 }
 
@@ -431,8 +437,11 @@ QString TConfigCommands::startHint() const
         return GetLangText(LangText::TaskFileLoad_Str::Str1).arg(nativePath(state.path), state.loadError);
     }
     const TMailTables& tables = m_engine.tables();
-    return tables.EventTaskCount() + tables.ReportTaskCount() == 0 ? GetLangText(LangText::FirstStart_Str::Str1)
-                                                                   : QString();
+    if (tables.EventTaskCount() + tables.ReportTaskCount() != 0) {
+        return {};
+    }
+    const QString users = MissingUserStoreHint(tables.workDirPath());
+    return GetLangText(LangText::FirstStart_Str::Str1) + (users.isEmpty() ? QString() : QStringLiteral("\n\n") + users);
 }
 
 void TConfigCommands::SendTestMail1Click()

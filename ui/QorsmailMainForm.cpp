@@ -2,6 +2,7 @@
 #include "QorsmailMainForm.h"
 
 #include "ConfigCommands.h"
+#include "FirstUserDlg.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
 #include "MLEngine.h"
@@ -511,6 +512,11 @@ void TQorsmailMainForm::StopSend1Click()
     m_stopRunning = true;
     const auto done = qScopeGuard([this] { m_stopRunning = false; });
 
+    // With no user store nobody could log in: the first user is offered here, where the station needs one.
+    if (!OfferFirstUser(
+            this, m_engine.tables().workDirPath(), [this](const QString& line) { m_engine.WriteLogLine(line); })) {
+        return;
+    }
     char userName[21] = {};
     if (!m_engine.logLibrary().VerifyUserDialog(
             static_cast<QWidget*>(this), userName, StopSendRightCode, GetLangText(LangText::QorsmailMain_Str::Str31))) {

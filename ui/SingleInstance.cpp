@@ -144,7 +144,7 @@ bool TSingleInstance::CheckSingleInstance(const QString& sectionName, int timeou
     }
     if (!listen(name)) {
         // Two starts at the same moment: the other one got the name first.
-        askRunningInstance(name, timeoutMs);
+        m_failed = !askRunningInstance(name, timeoutMs);
         return false;
     }
     return true;

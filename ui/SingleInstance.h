@@ -35,6 +35,8 @@ public:
     static bool askRunningInstance(const QString& name, int timeoutMs = 2000);
 
     bool isListening() const { return m_listenFd >= 0; }
+    // True after a check in which neither listening nor reaching a running instance worked: no station runs.
+    bool failed() const { return m_failed; }
 
 signals:
     // A later start asked for the window.
@@ -54,6 +56,7 @@ private:
     void dropClient(int fd);
 
     int m_listenFd = -1;
+    bool m_failed = false;
     std::unique_ptr<QSocketNotifier> m_listenNotifier;
     std::map<int, TClient> m_clients;
 };

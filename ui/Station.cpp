@@ -98,7 +98,7 @@ int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& opt
     const int32_t code = log.InitLogLibrary();
     if (code < 0) {
         ShowStartupError(log, code);
-        return 0;
+        return StationExitStartFailed;
     }
 
     TMailTables tables;
@@ -125,5 +125,5 @@ int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& opt
         options.onWindow(nullptr);
     }
     form.reset();
-    return 0;
+    return StationExitOk;
 }

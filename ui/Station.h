@@ -27,5 +27,10 @@ struct TStationOptions
 // "启动出错(" + the library's text + ")" (in English, the library's text from the language file).
 void ShowStartupError(TLogLibrary& log, int32_t code);
 
-// Runs the station; returns the process exit code (0 on every path).
+// The process exit codes: a start that ends without running the station is no success.
+constexpr int StationExitOk = 0;
+constexpr int StationExitStartFailed = 1;
+
+// Runs the station; returns the process exit code: StationExitOk after the message loop, StationExitStartFailed
+// when the event-log library could not be initialized.
 int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& options = {});

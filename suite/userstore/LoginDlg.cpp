@@ -7,6 +7,7 @@
 #include "ui_LoginDlg.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QThread>
 
 TLoginDlg::TLoginDlg(QWidget* owner, const QString& caption)
@@ -14,9 +15,7 @@ TLoginDlg::TLoginDlg(QWidget* owner, const QString& caption)
     , m_ui(std::make_unique<Ui::LoginDlg>())
 {
     m_ui->setupUi(this);
-    // The dialog speaks the language of the program that shows it: the library holds a language engine of its
-    // own, which reads that program's language files by the same rule (a second call changes nothing).
-    LangEngine().LoadLanguageFile();
+    UserStore::LoadCallersLanguage();
     using namespace LangText::LoginDlg_Str;
     setWindowTitle(caption.isEmpty() ? GetLangText(Str0) : caption);
     m_ui->UserLabel->setText(GetLangText(Str1));
@@ -47,10 +46,58 @@ QString TLoginDlg::takePassword()
 
 namespace UserStore {
 
+namespace {
+
+bool guiAvailable()
+{
+    const QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    return app && QThread::currentThread() == app->thread();
+}
+
+// A login that cannot succeed or did not is said in a box over the caller's window, never by closing alone.
+void showRefusal(QWidget* owner, const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning,
+        caption.isEmpty() ? GetLangText(LangText::LoginDlg_Str::Str0) : caption,
+        text,
+        QMessageBox::Ok,
+        owner ? owner : QApplication::activeWindow());
+    box.setObjectName(QStringLiteral("LoginRefusal"));
+    box.exec();
+}
+
+} // namespace
+
+void LoadCallersLanguage()
+{
+    // The library holds a language engine of its own, which reads the calling program's language files by the
+    // same rule (a second call changes nothing).
+    LangEngine().LoadLanguageFile();
+}
+
+QString LoginNotice(const QString& storePath, const TLoadResult& store, int32_t rightCode)
+{
+    using namespace LangText::LoginCheck_Str;
+    switch (store.Status) {
+    case LoadStatus::Ok:
+        break;
+    case LoadStatus::Missing:
+        return GetLangText(Str2).arg(storePath);
+    case LoadStatus::Unreadable:
+    case LoadStatus::Malformed:
+        return GetLangText(Str4).arg(storePath, store.Error);
+    }
+    for (const TUserEntry& user : store.Table.Users) {
+        if (user.Rights.contains(rightCode)) {
+            return {};
+        }
+    }
+    return GetLangText(Str3).arg(storePath, QString::number(rightCode));
+}
+
 LoginOutcome RunLoginDialog(QWidget* owner, const QString& caption, QString* user, QString* password)
 {
-    QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app || QThread::currentThread() != app->thread()) {
+    if (!guiAvailable()) {
         return LoginOutcome::NoGui;
     }
     // Without an owner the dialog would float free and could open behind the caller's window.
@@ -66,17 +113,41 @@ LoginOutcome RunLoginDialog(QWidget* owner, const QString& caption, QString* use
 bool VerifyUserWithDialog(
     QWidget* owner, const QString& caption, const QString& storePath, int32_t rightCode, QByteArray* nameGbk)
 {
+    if (!guiAvailable()) {
+        return false;
+    }
+    LoadCallersLanguage();
+    // A store that nobody could log in with is said at once, rather than after a login that must fail.
+    if (const QString notice = LoginNotice(storePath, Load(storePath), rightCode); !notice.isEmpty()) {
+        showRefusal(owner, caption, notice);
+        return false;
+    }
     QString user;
     QString password;
     if (RunLoginDialog(owner, caption, &user, &password) != LoginOutcome::Entered) {
-        return false;
+        return false; // cancelled: no message
     }
     const QByteArray name = Gbk::encode(user);
     QByteArray secret = Gbk::encode(password);
     WipeString(password);
     const TVerifyResult verified = VerifyUser(storePath, name, secret);
     WipeBytes(secret);
-    if (verified.Status != VerifyStatus::Valid || !verified.Rights.contains(rightCode)) {
+    using namespace LangText::LoginCheck_Str;
+    switch (verified.Status) {
+    case VerifyStatus::Valid:
+        break;
+    case VerifyStatus::Invalid:
+        showRefusal(owner, caption, GetLangText(Str0));
+        return false;
+    case VerifyStatus::NotReady: {
+        // The store went away or broke while the dialog was open.
+        const QString notice = LoginNotice(storePath, Load(storePath), rightCode);
+        showRefusal(owner, caption, notice.isEmpty() ? GetLangText(Str0) : notice);
+        return false;
+    }
+    }
+    if (!verified.Rights.contains(rightCode)) {
+        showRefusal(owner, caption, GetLangText(Str1).arg(user, QString::number(rightCode)));
         return false;
     }
     *nameGbk = name; // a stored name, so at most 20 bytes

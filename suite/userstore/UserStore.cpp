@@ -299,6 +299,21 @@ TLoadResult Load(const QString& path)
     return result;
 }
 
+QString LoadFailureText(const QString& path, const TLoadResult& loaded)
+{
+    switch (loaded.Status) {
+    case LoadStatus::Ok:
+        return {};
+    case LoadStatus::Missing:
+        return QStringLiteral("the user store %1 does not exist (add a user first)").arg(path);
+    case LoadStatus::Unreadable:
+        return QStringLiteral("cannot read the user store %1: %2").arg(path, loaded.Error);
+    case LoadStatus::Malformed:
+        break;
+    }
+    return QStringLiteral("the user store %1 is damaged (%2); it is left as it is").arg(path, loaded.Error);
+}
+
 TWriteLock::TWriteLock(const QString& storePath)
 {
     if (!makeFolders(QFileInfo(storePath).absolutePath(), &m_error)) {
@@ -360,6 +375,54 @@ QString SaveAtomic(const QString& path, const TUserTable& table)
         ::close(dirFd);
     }
     return {};
+}
+
+TAddResult AddUser(const QString& path, const TUserEntry& user, bool firstUserOnly)
+{
+    TAddResult result;
+    if (const QString bad = CheckName(user.Name); !bad.isEmpty()) {
+        result.Error = QStringLiteral("cannot use \"%1\": %2").arg(user.Name, bad);
+        return result;
+    }
+    if (user.Rights.size() > MaxRights) {
+        result.Error = QStringLiteral("a user holds at most %1 rights").arg(MaxRights);
+        return result;
+    }
+    for (int32_t code : user.Rights) {
+        if (const QString bad = CheckRight(code); !bad.isEmpty()) {
+            result.Error = bad;
+            return result;
+        }
+    }
+    const TWriteLock lock(path);
+    if (!lock.isLocked()) {
+        result.Error = lock.error();
+        return result;
+    }
+    TLoadResult loaded = Load(path);
+    if (loaded.Status != LoadStatus::Missing && firstUserOnly) {
+        result.Status = AddStatus::StoreExists;
+        return result;
+    }
+    if (loaded.Status != LoadStatus::Ok && loaded.Status != LoadStatus::Missing) {
+        result.Error = LoadFailureText(path, loaded);
+        return result;
+    }
+    TUserTable& table = loaded.Table;
+    if (table.indexOf(user.Name) >= 0) {
+        result.Error = QStringLiteral("user \"%1\" exists already").arg(user.Name);
+        return result;
+    }
+    if (table.Users.size() >= MaxUsers) {
+        result.Error = QStringLiteral("the store holds at most %1 users").arg(MaxUsers);
+        return result;
+    }
+    table.Users.append(user);
+    result.Error = SaveAtomic(path, table);
+    if (result.Error.isEmpty()) {
+        result.Status = AddStatus::Added;
+    }
+    return result;
 }
 
 } // namespace UserStore

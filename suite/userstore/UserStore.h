@@ -76,6 +76,8 @@ QByteArray Serialize(const TUserTable& table);
 
 // Reads and parses the store file. Never creates or changes anything.
 TLoadResult Load(const QString& path);
+// Why a store that did not load cannot be used, for the tools' messages ("the user store X is damaged (...)").
+QString LoadFailureText(const QString& path, const TLoadResult& loaded);
 
 // Holds the store's writer lock (an exclusive flock on "<store>.lock") for its lifetime, so that a whole
 // read-modify-write by one qorvane-user excludes every other. Readers need no lock: the store is only ever
@@ -100,5 +102,23 @@ private:
 // fsync of the folder. Creates the store's folder (mode 0700) when missing. Empty on success, else the reason;
 // on failure the old store is left as it was.
 QString SaveAtomic(const QString& path, const TUserTable& table);
+
+enum class AddStatus
+{
+    Added,
+    StoreExists, // only a first user was to be added, and a store exists
+    Refused // the reason is in Error; nothing was written
+};
+
+struct TAddResult
+{
+    AddStatus Status = AddStatus::Refused;
+    QString Error;
+};
+
+// Adds one user (name, hash and rights already made) under the writer lock, reading the store again under it:
+// the one way both qorvane-user and the station's first-user dialog add a user. A missing store counts as an
+// empty one, unless firstUserOnly is set: then any store, even one without users, refuses with StoreExists.
+TAddResult AddUser(const QString& path, const TUserEntry& user, bool firstUserOnly);
 
 } // namespace UserStore

@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 
 struct TLoginAnswer
@@ -57,6 +59,30 @@ public:
 private:
     QTimer m_timer;
     TLoginAnswer m_answer;
+};
+
+// Answers every box the login step shows when a login cannot succeed or did not, with OK, keeping its text.
+class TRefusalAnswerer
+{
+public:
+    TRefusalAnswerer()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->objectName() == QStringLiteral("LoginRefusal")) {
+                m_texts << box->text();
+                box->accept();
+            }
+        });
+        m_timer.start();
+    }
+
+    const QStringList& texts() const { return m_texts; }
+
+private:
+    QTimer m_timer;
+    QStringList m_texts;
 };
 
 // A QApplication for the length of one test: the login dialog needs one, and tests that check the behaviour

@@ -2,6 +2,7 @@
 // The user store file, password verification, the login dialog, VerifyUserDialog and the qorvane-user tool.
 
 #include "GbkCodec.h"
+#include "LangTexts.h"
 #include "LoginDlg.h"
 #include "LoginDlgAnswer.h"
 #include "UserStore.h"
@@ -340,25 +341,65 @@ TEST_F(StoreTest, VerifyUserDialogNeedsTheRightPasswordAndTheRight)
     }
     EXPECT_EQ(QByteArray(name), Gbk::encode(QStringLiteral("张三")));
 
+    EXPECT_EQ(VerifyUserDialog(nullptr, nullptr, &right, nullptr), 0);
+    EXPECT_EQ(VerifyUserDialog(nullptr, name, nullptr, nullptr), 0);
+    qunsetenv("QORVANE_WORKDIR");
+}
+
+TEST_F(StoreTest, EveryFailedLoginSaysWhyAndAStoreNobodyCanUseIsSaidBeforeAnyDialog)
+{
+    TTestApp app;
+    qputenv("QORVANE_WORKDIR", m_workDir.toLocal8Bit());
+    const auto text = [](const LangText::Entry& entry) { return QString::fromUtf8(entry.Default); };
+    using namespace LangText::LoginCheck_Str;
+    enum class Store
+    {
+        Kept,
+        Missing,
+        Damaged
+    };
     const struct
     {
+        const char* name;
+        Store store;
         const char* user;
         const char* password;
         int32_t right;
-    } refused[] = {{"bob", "pw", 1025}, {"张三", "wrong", 1025}, {"nobody", "pw", 7}, {"张三", "geheim", 7}};
-    for (const auto& c : refused) {
-        right = c.right;
-        TLoginAnswerer answerer(QString::fromUtf8(c.user), QString::fromUtf8(c.password));
-        EXPECT_EQ(VerifyUserDialog(nullptr, name, &right, caption.constData()), 0) << c.user;
-        EXPECT_EQ(name[0], '\0');
+        bool dialogShown;
+        QString message; // none for a cancelled login
+        bool cancel = false;
+    } cases[] = {
+        {"cancelled", Store::Kept, "bob", "pw", 7, true, QString(), true},
+        {"wrong password", Store::Kept, "张三", "wrong", 1025, true, text(Str0)},
+        {"unknown user", Store::Kept, "nobody", "pw", 7, true, text(Str0)},
+        {"user without the right", Store::Kept, "bob", "pw", 1025, true, text(Str1).arg(QStringLiteral("bob"), "1025")},
+        {"nobody holds the right", Store::Kept, "张三", "geheim", 99, false, text(Str3).arg(m_store, "99")},
+        {"no store", Store::Missing, "张三", "geheim", 1025, false, text(Str2).arg(m_store)},
+        {"damaged store",
+            Store::Damaged,
+            "张三",
+            "geheim",
+            1025,
+            false,
+            text(Str4).arg(m_store, QStringLiteral("the first line is not the user store header"))},
+    };
+    const QByteArray kept = readAll(m_store);
+    for (const auto& c : cases) {
+        if (c.store == Store::Missing) {
+            QFile::remove(m_store);
+        } else {
+            writeFile(m_store, c.store == Store::Damaged ? QByteArray("not a store\n") : kept);
+        }
+        char name[21];
+        std::memset(name, 'x', sizeof name);
+        int32_t right = c.right;
+        TRefusalAnswerer refusals;
+        TLoginAnswerer login(QString::fromUtf8(c.user), QString::fromUtf8(c.password), !c.cancel);
+        EXPECT_EQ(VerifyUserDialog(nullptr, name, &right, nullptr), 0) << c.name;
+        EXPECT_EQ(name[0], '\0') << c.name;
+        EXPECT_EQ(login.answer().Seen, c.dialogShown) << c.name;
+        EXPECT_EQ(refusals.texts(), c.message.isEmpty() ? QStringList() : QStringList{c.message}) << c.name;
     }
-    {
-        right = 7;
-        TLoginAnswerer answerer(QStringLiteral("bob"), QStringLiteral("pw"), false);
-        EXPECT_EQ(VerifyUserDialog(nullptr, name, &right, nullptr), 0);
-    }
-    EXPECT_EQ(VerifyUserDialog(nullptr, nullptr, &right, nullptr), 0);
-    EXPECT_EQ(VerifyUserDialog(nullptr, name, nullptr, nullptr), 0);
     qunsetenv("QORVANE_WORKDIR");
 }
 

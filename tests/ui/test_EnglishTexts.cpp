@@ -7,6 +7,7 @@
 #include "Ch_file.h"
 #include "DialogChecks.h"
 #include "EventMailProperty.h"
+#include "FirstUserDlg.h"
 #include "LoginDlg.h"
 #include "MLEngine.h"
 #include "MainFormFixture.h"
@@ -199,8 +200,17 @@ protected:
         TAddressBookForm addressBook(m_tables);
         TWaitDialog wait;
         TLoginDlg login(nullptr, QString());
-        const std::vector<QWidget*> windows{
-            m_form.get(), &selector, &chooser, &eventDlg, &reportDlg, &smtpDlg, &addressBook, &wait, &login};
+        TFirstUserDlg firstUser(m_workDir + QStringLiteral("CfgCache/Client/client_zqv.cfg.cah"), {});
+        const std::vector<QWidget*> windows{m_form.get(),
+            &selector,
+            &chooser,
+            &eventDlg,
+            &reportDlg,
+            &smtpDlg,
+            &addressBook,
+            &wait,
+            &login,
+            &firstUser};
         for (QWidget* window : windows) {
             // Two dialogs translate themselves each time they are shown.
             window->show();

@@ -13,6 +13,8 @@
 #include "QorsmailMainForm.h"
 #include "Station.h"
 #include "UiTestApp.h"
+#include "UserStore.h"
+#include "UserVerify.h"
 #include "WaitDlg.h"
 
 #include <QDir>
@@ -20,10 +22,13 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,7 +46,11 @@ protected:
         m_workDir = m_dir.path() + QLatin1Char('/');
         m_log.WorkDir = QFile::encodeName(m_workDir);
         QDir().mkpath(m_workDir + QStringLiteral("CfgCache/Client"));
+        // A store without users: stopping goes straight to the login (the first-user test takes the store away).
+        ASSERT_EQ(UserStore::SaveAtomic(storePath(), {}), QString());
     }
+
+    QString storePath() const { return m_workDir + QStringLiteral("CfgCache/Client/client_zqv.cfg.cah"); }
 
     // A task file with the given titles, one receiver each.
     void writeTaskFile(const QStringList& eventTitles, const QStringList& reportTitles)
@@ -95,9 +104,7 @@ protected:
     void addUser(const QString& name, const QString& password, const QStringList& rights)
     {
         std::string error;
-        ASSERT_TRUE(addStoreUser(
-            m_workDir + QStringLiteral("CfgCache/Client/client_zqv.cfg.cah"), name, password, rights, &error))
-            << error;
+        ASSERT_TRUE(addStoreUser(storePath(), name, password, rights, &error)) << error;
     }
 
     // Marks event task 0 as triggered now with one readable event, so the next send pass sends it.
@@ -259,7 +266,7 @@ TEST_F(MainForm, StartupFailuresShowTheirMessagesInOrderAndNoWindow)
         bool windowMade = false;
         TStationOptions options;
         options.onWindow = [&windowMade](TQorsmailMainForm* window) { windowMade = windowMade || window; };
-        EXPECT_EQ(RunStation(log, m_clock, options), 0);
+        EXPECT_EQ(RunStation(log, m_clock, options), StationExitStartFailed);
         QStringList expected;
         if (c.own) {
             expected << text(*c.own);
@@ -288,7 +295,7 @@ TEST_F(MainForm, RunStationClosesTheLibraryBeforeTheWindowGoes)
     options.onShown = [](TQorsmailMainForm& window) {
         QTimer::singleShot(0, &window, [&window] { window.closeWithoutQuestion(); });
     };
-    EXPECT_EQ(RunStation(m_log, m_clock, options), 0);
+    EXPECT_EQ(RunStation(m_log, m_clock, options), StationExitOk);
     EXPECT_EQ(exitCallsWhenWindowWent, 1);
     EXPECT_FALSE(stopLineBeforeWindowWent);
     EXPECT_TRUE(debugLog().contains(text(LangText::QorsmailMain_Str::Str2)));
@@ -330,6 +337,85 @@ TEST_F(MainForm, StopWhileIdleStopsAtOnceAndRestoreStartsAgain)
     EXPECT_TRUE(m_engine->SendMailTimer().isActive());
     EXPECT_FALSE(m_engine->EditAllowed());
     EXPECT_TRUE(m_form->logLines().first().endsWith(QStringLiteral("  ") + text(LangText::QorsmailMain_Str::Str36)));
+}
+
+TEST_F(MainForm, TheFirstUserIsOfferedOnlyWithoutAStoreAndGetsBothRightsInAPrivateStore)
+{
+    writeTaskFile({QStringLiteral("事故报告")}, {});
+    createForm();
+    const auto fill = [](const QString& name, const QString& password, const QString& again) {
+        return [=](QDialog& dialog) {
+            child<QLineEdit>(dialog, "NameEdit").setText(name);
+            child<QLineEdit>(dialog, "PasswordEdit").setText(password);
+            child<QLineEdit>(dialog, "RepeatEdit").setText(again);
+            child<QPushButton>(dialog, "OkBtn").click();
+            return dialog.result();
+        };
+    };
+    const QString duty = QStringLiteral("值班员");
+    enum class Store
+    {
+        Missing,
+        WithoutUsers
+    };
+    const struct
+    {
+        const char* name;
+        Store store;
+        TDialogRecorder::Step step; // answers the offer; none when it must not come
+        QStringList messages;
+        bool userMade;
+    } cases[] = {
+        {"no store: the user is made, then the login follows", Store::Missing, fill(duty, "pw-1", "pw-1"), {}, true},
+        {"no store, cancelled: no login, nothing written", Store::Missing, {}, {}, false},
+        {"passwords that differ are refused",
+            Store::Missing,
+            fill(duty, "pw-1", "pw-2"),
+            {text(LangText::FirstUser_Str::Str4)},
+            false},
+        {"a bad name is refused",
+            Store::Missing,
+            fill(QString(), "pw-1", "pw-1"),
+            {text(LangText::FirstUser_Str::Str1)},
+            false},
+        {"a store without users: no offer", Store::WithoutUsers, {}, {}, false},
+    };
+    for (const auto& c : cases) {
+        QDir(m_workDir + QStringLiteral("CfgCache/Client")).removeRecursively();
+        if (c.store == Store::WithoutUsers) {
+            ASSERT_EQ(UserStore::SaveAtomic(storePath(), {}), QString());
+        }
+        const bool offered = c.store == Store::Missing;
+        TMessageRecorder messages;
+        TDialogRecorder dialogs;
+        if (c.step) {
+            dialogs.then(c.step);
+        }
+        const int loginsBefore = m_log.VerifyCalls;
+        m_form->StopSend1Click();
+        EXPECT_EQ(dialogs.names(), offered ? QStringList{QStringLiteral("TFirstUserDlg")} : QStringList()) << c.name;
+        EXPECT_EQ(messages.texts(), c.messages) << c.name;
+        // The login follows a made user and an existing store, never a cancelled or refused offer.
+        EXPECT_EQ(m_log.VerifyCalls - loginsBefore, c.userMade || !offered ? 1 : 0) << c.name;
+        const UserStore::TLoadResult store = UserStore::Load(storePath());
+        if (!c.userMade) {
+            EXPECT_EQ(store.Status, offered ? UserStore::LoadStatus::Missing : UserStore::LoadStatus::Ok) << c.name;
+            continue;
+        }
+        ASSERT_EQ(store.Status, UserStore::LoadStatus::Ok) << c.name;
+        ASSERT_EQ(store.Table.Users.size(), 1);
+        EXPECT_EQ(store.Table.Users[0].Name, duty);
+        EXPECT_EQ(store.Table.Users[0].Rights, (QList<int32_t>{12, 1025}));
+        const UserStore::TVerifyResult verified = UserStore::VerifyUser(storePath(), Gbk::encode(duty), "pw-1");
+        EXPECT_EQ(verified.Status, UserStore::VerifyStatus::Valid);
+        struct stat file = {};
+        struct stat folder = {};
+        ASSERT_EQ(::stat(QFile::encodeName(storePath()).constData(), &file), 0);
+        ASSERT_EQ(::stat(QFile::encodeName(m_workDir + QStringLiteral("CfgCache/Client")).constData(), &folder), 0);
+        EXPECT_EQ(file.st_mode & 07777, 0600u);
+        EXPECT_EQ(folder.st_mode & 07777, 0700u);
+        EXPECT_TRUE(m_form->logLines().first().contains(duty + QStringLiteral("（权限 12 和 1025）")));
+    }
 }
 
 TEST_F(MainForm, StopDuringABlockedSendGivesUpAfterItsPollsWithoutFreezing)

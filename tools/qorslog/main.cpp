@@ -26,9 +26,11 @@ constexpr int ExitUsage = 2;
 const char* const Usage = "usage: qorslog post --type N --level N [--time \"yyyy-MM-dd hh:mm:ss[.zzz]\"] TEXT\n"
                           "       qorslog pos\n"
                           "       qorslog dump [FROM [COUNT]]\n"
-                          "       qorslog generate --rate R --count C\n"
+                          "       qorslog generate --rate R --count C [--seed S]\n"
                           "       qorslog workdir\n"
-                          "The ring is EventLog/events.ring in $QORVANE_WORKDIR (default ~/.local/share/qorvane/).\n";
+                          "       qorslog --help\n"
+                          "The ring is EventLog/events.ring in $QORVANE_WORKDIR (default ~/.local/share/qorvane/).\n"
+                          "Exit status: 0 done, 1 the library failed, 2 bad arguments.\n";
 
 volatile std::sig_atomic_t g_stop = 0;
 

@@ -6,9 +6,10 @@
 //                                   file beside it (qormail-station.ini), its values as the station reads them
 //                                   under "_station" (a comment to build, which ignores it)
 //   qorsmail-cfg build JSON FILE    a task file from JSON ("-" reads standard input), written atomically: a new
-//                                   file 0600 (it holds the SMTP password), a replaced one keeps its mode, owner
-//                                   and group (refused when this user may not give them) and stays beside it as
-//                                   FILE.bak; a FILE that is a symbolic link is written through to its target
+//                                   file 0600 (it holds the SMTP password) in a folder made 0700 when missing, a
+//                                   replaced one keeps its mode, owner and group (refused when this user may not
+//                                   give them) and stays beside it as FILE.bak; a FILE that is a symbolic link is
+//                                   written through to its target
 //
 // Exit codes: 0 done, 1 refused (bad input, a file that cannot be read or written), 2 usage.
 
@@ -20,10 +21,14 @@
 #include "TaskJson.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,7 +44,9 @@ void printError(const QString& message)
 int usage()
 {
     std::fputs("usage: qorsmail-cfg dump FILE\n"
-               "       qorsmail-cfg build JSON FILE   (JSON may be - for standard input)\n",
+               "       qorsmail-cfg build JSON FILE   (JSON may be - for standard input)\n"
+               "       qorsmail-cfg --help\n"
+               "Exit status: 0 done, 1 refused, 2 usage.\n",
         stderr);
     return ExitUsage;
 }
@@ -158,6 +165,25 @@ bool readInput(const QString& path, QByteArray& bytes, QString& error)
     return true;
 }
 
+// A fresh working directory has no CfgCache/ yet: the target's missing folders are made, mode 0700, since the
+// file holds the SMTP password. Folders that exist are left as they are.
+bool makeTargetFolders(const QString& target, QString& error)
+{
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(QFileInfo(target).absolutePath()));
+    for (qsizetype end = 1; end <= folder.size(); ++end) {
+        if (end < folder.size() && folder[end] != '/') {
+            continue;
+        }
+        const QByteArray part = folder.left(end);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST) {
+            error = QStringLiteral("cannot create the folder %1: %2")
+                        .arg(QFile::decodeName(part), QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+    }
+    return true;
+}
+
 int build(const QString& jsonPath, const QString& target)
 {
     QByteArray json;
@@ -175,7 +201,7 @@ int build(const QString& jsonPath, const QString& target)
         return ExitRefused;
     }
     const QByteArray bytes = TaskFileBytes(tables) + trailing;
-    if (!WriteTaskFile(target, bytes, error)) {
+    if (!makeTargetFolders(target, error) || !WriteTaskFile(target, bytes, error)) {
         printError(error);
         return ExitRefused;
     }

@@ -29,9 +29,16 @@ const char Usage[] = "Usage: qorvane-user [--store FILE] [--password-stdin] COMM
                      "                          $QORVANE_WORKDIR, else in ~/.local/share/qorvane/)\n"
                      "  --password-stdin        read the password as the first line of standard input instead of\n"
                      "                          asking on the terminal (a password is never given as an argument)\n"
+                     "  -h, --help              show this text\n"
                      "\n"
                      "A name takes at most 20 bytes in GBK; a right code is a non-zero 32-bit number; a user holds\n"
-                     "at most 100 rights.\n";
+                     "at most 100 rights. The mail dispatch station uses right 12 (may quit it) and 1025 (may stop\n"
+                     "its sending).\n"
+                     "\n"
+                     "Exit status:\n"
+                     "  0  done\n"
+                     "  1  refused: the reason is on standard error, and nothing was changed\n"
+                     "  2  wrong usage\n";
 
 void printError(const QString& text)
 {
@@ -142,22 +149,11 @@ std::optional<QByteArray> askNewPasswordHash(const TOptions& options, const QStr
 std::optional<UserStore::TUserTable> loadForChange(const QString& path, bool allowMissing)
 {
     UserStore::TLoadResult loaded = UserStore::Load(path);
-    switch (loaded.Status) {
-    case UserStore::LoadStatus::Ok:
+    if (loaded.Status == UserStore::LoadStatus::Ok
+        || (loaded.Status == UserStore::LoadStatus::Missing && allowMissing)) {
         return loaded.Table;
-    case UserStore::LoadStatus::Missing:
-        if (allowMissing) {
-            return UserStore::TUserTable{};
-        }
-        printError(QStringLiteral("the user store %1 does not exist (add a user first)").arg(path));
-        return std::nullopt;
-    case UserStore::LoadStatus::Unreadable:
-        printError(QStringLiteral("cannot read the user store %1: %2").arg(path, loaded.Error));
-        return std::nullopt;
-    case UserStore::LoadStatus::Malformed:
-        break;
     }
-    printError(QStringLiteral("the user store %1 is damaged (%2); it is left as it is").arg(path, loaded.Error));
+    printError(UserStore::LoadFailureText(path, loaded));
     return std::nullopt;
 }
 
@@ -219,32 +215,29 @@ int runChange(const TOptions& options)
         return ExitFailed;
     }
 
+    if (adding) {
+        const UserStore::TAddResult added = UserStore::AddUser(options.StorePath, {name, *hash, *codes}, false);
+        if (added.Status != UserStore::AddStatus::Added) {
+            printError(added.Error);
+            return ExitFailed;
+        }
+        return ExitOk;
+    }
     UserStore::TWriteLock lock(options.StorePath);
     if (!lock.isLocked()) {
         printError(lock.error());
         return ExitFailed;
     }
-    std::optional<UserStore::TUserTable> table = loadForChange(options.StorePath, adding);
+    std::optional<UserStore::TUserTable> table = loadForChange(options.StorePath, false);
     if (!table) {
         return ExitFailed;
     }
     const int index = table->indexOf(name);
-    if ((index >= 0) == adding) {
-        printError(adding ? QStringLiteral("user \"%1\" exists already").arg(name)
-                          : QStringLiteral("no user \"%1\"").arg(name));
+    if (index < 0) {
+        printError(QStringLiteral("no user \"%1\"").arg(name));
         return ExitFailed;
     }
-    if (adding) {
-        if (codes->size() > UserStore::MaxRights) {
-            printError(QStringLiteral("a user holds at most %1 rights").arg(UserStore::MaxRights));
-            return ExitFailed;
-        }
-        if (table->Users.size() >= UserStore::MaxUsers) {
-            printError(QStringLiteral("the store holds at most %1 users").arg(UserStore::MaxUsers));
-            return ExitFailed;
-        }
-        table->Users.append({name, *hash, *codes});
-    } else if (command == QStringLiteral("remove")) {
+    if (command == QStringLiteral("remove")) {
         table->Users.removeAt(index);
     } else if (command == QStringLiteral("passwd")) {
         table->Users[index].Hash = *hash;
