@@ -413,16 +413,21 @@ void TConfigCommands::noteStopWithoutQuestion()
 
 void TConfigCommands::reportTaskFileAtStart()
 {
-    const TTaskFileState& state = m_engine.taskFileState();
-    const TMailTables& tables = m_engine.tables();
+    ReportTaskFileAtStart(m_engine);
+}
+
+void ReportTaskFileAtStart(TQorsmailMain& engine)
+{
+    const TTaskFileState& state = engine.taskFileState();
+    const TMailTables& tables = engine.tables();
     if (!state.present) {
-        m_engine.WriteLogLine(GetLangText(LangText::FirstStart_Str::Str0).arg(nativePath(state.path)));
+        engine.WriteLogLine(GetLangText(LangText::FirstStart_Str::Str0).arg(nativePath(state.path)));
         // After the first save and restart the tasks lock editing, and unlocking it asks for a user.
-        if (const QString line = MissingUserStoreLine(m_engine.tables().workDirPath()); !line.isEmpty()) {
-            m_engine.WriteLogLine(line);
+        if (const QString line = MissingUserStoreLine(engine.tables().workDirPath()); !line.isEmpty()) {
+            engine.WriteLogLine(line);
         }
     } else if (state.damaged()) {
-        m_engine.WriteLogLine(FillText(GetLangText(LangText::TaskFileLoad_Str::Str0),
+        engine.WriteLogLine(FillText(GetLangText(LangText::TaskFileLoad_Str::Str0),
             {nativePath(state.path),
                 state.loadError,
                 QString::number(tables.EventTaskCount()),

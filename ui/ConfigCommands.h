@@ -93,3 +93,7 @@ private:
     QString m_exportPath; // the export's last file
     bool m_modified = false;
 };
+
+// At start-up, with or without a window: the log line saying where the task file was looked for, when there was
+// none, or what is wrong with a file that did not load in whole.
+void ReportTaskFileAtStart(TQorsmailMain& engine);
