@@ -417,6 +417,12 @@ QORSMAIL_TEXT(Notice_Str, Str10, "邮件发送失败，已放弃：%1")
 QORSMAIL_TEXT(Notice_Str, Str11, "邮件已放弃")
 } // namespace Notice_Str
 
+// Texts of ours for the health and notice dialog.
+namespace HealthNotice_Str {
+QORSMAIL_TEXT(HealthNotice_Str, Str0, "收件人地址有误：多个地址之间用逗号分隔，每个地址形如 name@example.cn！")
+QORSMAIL_TEXT(HealthNotice_Str, Str1, "健康邮件和放弃通知都发给这里的收件人，请至少填写一个收件人！")
+} // namespace HealthNotice_Str
+
 // Texts the code once joined from pieces, as format texts (%1, %2, ...). Where the pieces are texts of the older
 // sections, the default is their join (see JoinedEntry), the same text as before for every language file.
 namespace Format_Str {

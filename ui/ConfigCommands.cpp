@@ -6,6 +6,7 @@
 #include "EventMailProperty.h"
 #include "FirstUserDlg.h"
 #include "GbkCodec.h"
+#include "HealthNoticeDlg.h"
 #include "MLEngine.h"
 #include "MailDialogs.h"
 #include "MessageBoxes.h"
@@ -187,6 +188,27 @@ void TConfigCommands::addReportTask()
     m_engine.notifyTableEdited(TTaskKind::Report);
     setModified(true);
     m_view.tree->setCurrentItem(addTaskNode(m_view.reportRoot));
+}
+
+void TConfigCommands::HealthNotice1Click()
+{
+    if (refusedByEditRule()) {
+        return;
+    }
+    if (!m_healthDialog) {
+        m_healthDialog = std::make_unique<THealthNoticeDlg>(m_view.window);
+    }
+    TStationSettings& station = m_engine.tables().Station;
+    THealthNoticeDlg& dlg = *m_healthDialog;
+    dlg.Health = station.health;
+    dlg.Notices = station.notices;
+    dlg.Editable = true;
+    if (MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified) {
+        // The engine's health schedule follows the new settings at its next tick.
+        station.health = dlg.Health;
+        station.notices = dlg.Notices;
+        setModified(true);
+    }
 }
 
 void TConfigCommands::SetSMTP1Click()

@@ -250,6 +250,7 @@ void TQorsmailMainForm::setupCommands()
     connect(m_ui->DelMail1, &QAction::triggered, c, &TConfigCommands::DelMail1Click);
     connect(m_ui->SetSMTP1, &QAction::triggered, c, &TConfigCommands::SetSMTP1Click);
     connect(m_ui->EditAddr1, &QAction::triggered, c, &TConfigCommands::EditAddr1Click);
+    connect(m_ui->HealthNotice1, &QAction::triggered, c, &TConfigCommands::HealthNotice1Click);
     connect(m_ui->ExportConfig1, &QAction::triggered, c, &TConfigCommands::ExportConfig1Click);
     connect(m_ui->SaveConfig1, &QAction::triggered, c, &TConfigCommands::SaveConfig1Click);
     connect(m_ui->SendTestMail1, &QAction::triggered, c, &TConfigCommands::SendTestMail1Click);
