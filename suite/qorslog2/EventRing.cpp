@@ -173,8 +173,8 @@ void scanLocks(dev_t dev, ino_t ino, Found found)
     fclose(f);
 }
 
-// A SIGBUS that a store of a writer raises inside the guarded mapping (the file was cut shorter meanwhile) ends
-// the guarded stores instead of the process. Any other SIGBUS goes where it went before.
+// A SIGBUS that a guarded copy or store raises inside the mapping (the file was cut shorter meanwhile) ends the
+// guarded code with an error instead of the process. Any other SIGBUS goes where it went before.
 struct BusGuard
 {
     sigjmp_buf env;
@@ -245,6 +245,7 @@ EventRing& EventRing::operator=(EventRing&& other) noexcept
         close();
         m_fd = std::exchange(other.m_fd, -1);
         m_map = std::exchange(other.m_map, nullptr);
+        m_writable = std::exchange(other.m_writable, false);
         m_dev = std::exchange(other.m_dev, 0);
         m_ino = std::exchange(other.m_ino, 0);
         m_identity = std::exchange(other.m_identity, 0);
@@ -265,6 +266,7 @@ void EventRing::close()
         ::close(m_fd);
         m_fd = -1;
     }
+    m_writable = false;
     m_dev = 0;
     m_ino = 0;
     m_identity = 0;
@@ -320,6 +322,7 @@ int EventRing::open(const std::string& path, bool mayCreate)
 {
     close();
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    bool writable = fd >= 0;
     if (fd < 0 && errno == EACCES) {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); // a reader the ring's group may not write
     }
@@ -328,6 +331,7 @@ int EventRing::open(const std::string& path, bool mayCreate)
             return rc;
         }
         fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        writable = fd >= 0;
     }
     if (fd < 0) {
         return QORSLOG_ERR_RING_IO;
@@ -347,7 +351,16 @@ int EventRing::open(const std::string& path, bool mayCreate)
     if (st.st_uid == geteuid() && (st.st_mode & 0007) != 0) {
         fchmod(fd, st.st_mode & 0770);
     }
+    // Readers copy batches out of the mapping and writers store through it, both under the SIGBUS guard.
+    void* map = mmap(nullptr, RingFileSize, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        ::close(fd);
+        return QORSLOG_ERR_RING_IO;
+    }
+    installBusGuard();
     m_fd = fd;
+    m_map = static_cast<unsigned char*>(map);
+    m_writable = writable;
     m_dev = st.st_dev;
     m_ino = st.st_ino;
     if (const int rc = check(); rc != QORSLOG_OK) {
@@ -381,13 +394,8 @@ bool EventRing::readCounter(size_t offset, uint32_t& value) const
 
 int32_t EventRing::append(const EventRecord& record, const std::string& path, int64_t deadline)
 {
-    if (m_map == nullptr) {
-        void* map = mmap(nullptr, RingFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
-        if (map == MAP_FAILED) {
-            return QORSLOG_ERR_RING_IO;
-        }
-        m_map = static_cast<unsigned char*>(map);
-        installBusGuard();
+    if (!m_writable) {
+        return QORSLOG_ERR_RING_IO;
     }
     switch (lockUntil(m_fd, LOCK_EX, deadline)) {
     case LockWait::Locked:
@@ -598,34 +606,12 @@ RingRead EventRing::read(int32_t start, int32_t count, EventRecord* out) const
     if (count <= 0) {
         return RingRead::Ok;
     }
-    struct Run
-    {
-        int32_t slot;
-        int32_t length;
-        int32_t at;
-    };
-    const int32_t first = std::min(count, QORSLOG_RING_SIZE - start);
-    const Run runs[2] = {{start, first, 0}, {0, count - first, first}};
-    const int runCount = count > first ? 2 : 1;
     uint32_t* before = m_seqBefore.data();
     uint32_t* after = m_seqAfter.data();
-    for (int r = 0; r < runCount; ++r) {
-        const Run& run = runs[r];
-        if (!preadAll(m_fd, before + run.at, size_t(run.length) * sizeof(uint32_t), counterOffset(run.slot))) {
-            return RingRead::Cut;
-        }
-    }
-    for (int r = 0; r < runCount; ++r) {
-        const Run& run = runs[r];
-        if (!preadAll(m_fd, out + run.at, size_t(run.length) * sizeof(EventRecord), recordOffset(run.slot))) {
-            return RingRead::Cut;
-        }
-    }
-    for (int r = 0; r < runCount; ++r) {
-        const Run& run = runs[r];
-        if (!preadAll(m_fd, after + run.at, size_t(run.length) * sizeof(uint32_t), counterOffset(run.slot))) {
-            return RingRead::Cut;
-        }
+    const int32_t first = std::min(count, QORSLOG_RING_SIZE - start);
+    if (!copyRun(start, first, out, before, after)
+        || (count > first && !copyRun(0, count - first, out + first, before + first, after + first))) {
+        return RingRead::Cut;
     }
     for (int32_t n = 0; n < count; ++n) {
         if ((before[n] & 1u) != 0 || before[n] != after[n]) {
@@ -636,6 +622,31 @@ RingRead EventRing::read(int32_t start, int32_t count, EventRecord* out) const
     }
     m_held = false;
     return RingRead::Ok;
+}
+
+// One run of consecutive slots: their counters, their records, their counters again, copied from the mapping
+// under the SIGBUS guard (nothing in here needs unwinding). False when the file was cut shorter meanwhile.
+bool EventRing::copyRun(int32_t slot, int32_t length, EventRecord* out, uint32_t* before, uint32_t* after) const
+{
+    BusGuard guard{};
+    guard.begin = m_map;
+    guard.end = m_map + RingFileSize;
+    if (sigsetjmp(guard.env, 0) != 0) {
+        return false;
+    }
+    t_busGuard = &guard;
+    auto* counters = reinterpret_cast<uint32_t*>(m_map + RingHeaderSize) + slot;
+    for (int32_t k = 0; k < length; ++k) {
+        before[k] = std::atomic_ref<uint32_t>(counters[k]).load(std::memory_order_relaxed);
+    }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    memcpy(out, m_map + recordOffset(slot), size_t(length) * sizeof(EventRecord));
+    std::atomic_thread_fence(std::memory_order_acquire);
+    for (int32_t k = 0; k < length; ++k) {
+        after[k] = std::atomic_ref<uint32_t>(counters[k]).load(std::memory_order_relaxed);
+    }
+    t_busGuard = nullptr;
+    return true;
 }
 
 } // namespace qorslog

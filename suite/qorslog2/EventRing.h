@@ -13,11 +13,10 @@
 // gives up once it sees the holder stopped (or after ReadLimitNs) and the ring counts as held until a read gets
 // through again.
 //
-// Readers never map the file: they read it with pread on the open descriptor, so a file that someone cuts shorter
-// (`: > events.ring`, a truncate in the middle of a 5000-event read) gives a short read and an error, never
-// SIGBUS. A writer stores through a shared mapping, so that the counters stay odd only for a moment, and a guard
-// turns the SIGBUS of a file cut shorter during its stores into an error. A file deleted or replaced at the path
-// stays readable through the descriptor.
+// The file is mapped shared; a file that someone cuts shorter (`: > events.ring`, a truncate in the middle of a
+// 5000-event read or of an append) makes the next touch of the mapping raise SIGBUS. Every touch is therefore a
+// guarded copy or store that turns that SIGBUS into an error, or a pread on the open descriptor, which sees the
+// file end early. A file deleted or replaced at the path stays readable through the mapping and the descriptor.
 
 #include "qorslog2.h"
 
@@ -114,6 +113,7 @@ public:
 private:
     int create(const std::string& path);
     int32_t store(const EventRecord& record);
+    bool copyRun(int32_t slot, int32_t length, EventRecord* out, uint32_t* before, uint32_t* after) const;
     int check();
     RingRead readSlot(int32_t slot, EventRecord& out) const;
     bool readCounter(size_t offset, uint32_t& value) const;
@@ -122,7 +122,8 @@ private:
     RingRead readStable(size_t counterOffset, Copy copy, Dead dead) const;
 
     int m_fd = -1;
-    unsigned char* m_map = nullptr; // a writer's mapping, made at its first append
+    unsigned char* m_map = nullptr;
+    bool m_writable = false; // opened for writing (a reader of a ring it may only read is not)
     dev_t m_dev = 0;
     ino_t m_ino = 0;
     uint64_t m_identity = 0;

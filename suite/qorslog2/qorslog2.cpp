@@ -389,7 +389,8 @@ extern "C" int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, c
     if (!s.initialised) {
         return QORSLOG_ERR_NOT_INIT;
     }
-    if (!usableRing(s, true)) {
+    // An open ring is checked by append() itself once it holds the lock; one stat for a write is enough.
+    if (!s.ring.isOpen() && !usableRing(s, true)) {
         return ringFailure(s);
     }
     if (level < 0 || level > 0x7FFF || !textGbk || (time && !isCalendarTime(*time))) {
