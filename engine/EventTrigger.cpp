@@ -409,7 +409,7 @@ TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log
         }
     }
     if (check.NewRing) {
-        // Every event of another ring is new, numbered from its first slot.
+        // Another ring is read from `start`: its first slot, or the first event a copy of the old ring adds.
         state.RingGeneration = generation;
         state.ReadCount = start;
         state.WritePos = counted ? pos : 0;

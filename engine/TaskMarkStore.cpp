@@ -195,13 +195,13 @@ void TTaskMarkStore::Restore()
                 continue;
             }
             retries = e.eventState.RetryCount;
-            resumeInBounds(e, kind, title);
+            adjustForResume(e, kind, title);
             m_tables.EventTasks.state(e.index) = e.eventState;
             serial = m_tables.EventTasks.serial(e.index);
             restoreSpan(serial, e);
         } else {
             retries = e.reportState.RetryCount;
-            resumeInBounds(e, kind, title);
+            adjustForResume(e, kind, title);
             m_tables.ReportTasks.state(e.index) = e.reportState;
             serial = m_tables.ReportTasks.serial(e.index);
         }
@@ -243,7 +243,7 @@ bool TTaskMarkStore::hasTitle(TTaskKind kind, const QByteArray& title) const
 // made (it gives up when that fails), after the delay the last allowed attempt has. A trigger or due time ahead of the
 // clock (a clock behind at start, a dead clock battery before NTP has set the time) would hold the mail back until the
 // clock gets there: the time is shown in the log and the wait and the retries count from now.
-void TTaskMarkStore::resumeInBounds(TaskMarkFile::Entry& e, const QString& kind, const QString& title) const
+void TTaskMarkStore::adjustForResume(TaskMarkFile::Entry& e, const QString& kind, const QString& title) const
 {
     using namespace LangText::MarkResume_Str;
     const bool isEvent = e.kind == TTaskKind::Event;

@@ -80,7 +80,7 @@ private:
     int taskCount(TTaskKind kind) const;
     TaskMarkFile::Fingerprint fingerprintAt(TTaskKind kind, int index) const;
     bool hasTitle(TTaskKind kind, const QByteArray& title) const;
-    void resumeInBounds(TaskMarkFile::Entry& e, const QString& kind, const QString& title) const;
+    void adjustForResume(TaskMarkFile::Entry& e, const QString& kind, const QString& title) const;
     void restoreSpan(uint64_t serial, const TaskMarkFile::Entry& e);
     void followOne(TTaskKind kind, int index);
     void followAll(TTaskKind kind);
