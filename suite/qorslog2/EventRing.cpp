@@ -494,6 +494,7 @@ RingRead EventRing::readStable(size_t counterOffset, Copy copy, Dead dead) const
 {
     int64_t start = 0;
     int64_t lastLook = 0;
+    bool expired = false;
     for (unsigned attempt = 0;; ++attempt) {
         uint32_t before = 0;
         if (!readCounter(counterOffset, before)) {
@@ -508,7 +509,12 @@ RingRead EventRing::readStable(size_t counterOffset, Copy copy, Dead dead) const
                 m_held = false;
                 return RingRead::Ok;
             }
-            continue;
+        }
+        // The wait ends only after one more try: a reader that waited for the processor itself must not take a
+        // writer that finished long ago for one that holds the ring.
+        if (expired) {
+            m_held = true;
+            return RingRead::Held;
         }
         if (attempt < 64) {
             continue;
@@ -534,14 +540,10 @@ RingRead EventRing::readStable(size_t counterOffset, Copy copy, Dead dead) const
             start = now;
             lastLook = now;
         } else if (now - start > ReadLimitNs) {
-            m_held = true;
-            return RingRead::Held;
+            expired = true;
         } else if (now - start > ReadBudgetNs && now - lastLook >= ReadBudgetNs) {
             lastLook = now;
-            if (holderStopped()) {
-                m_held = true;
-                return RingRead::Held;
-            }
+            expired = holderStopped();
         }
     }
 }
