@@ -104,8 +104,9 @@ uint8_t GetEventWriteState(int32_t* pos, uint64_t* count);
 /* The ring's condition, as the file at its path is now. Every entry that reads or writes the ring checks it
  * first and leaves a file that was cut shorter, deleted or replaced: it opens the file at the path in its place
  * when that is a sound ring (a new ring counts its events from 0 again), and otherwise fails until one is there.
- * The file is read and written with pread and pwrite, never mapped, so a file cut shorter in the middle of a call
- * makes the call fail instead of raising SIGBUS. *generation (may be NULL) receives the number of ring files
+ * Every touch of the mapped file is guarded (or a pread), so a file cut shorter in the middle of a call makes the
+ * call fail instead of raising SIGBUS; the library installs a SIGBUS handler for that, which passes every other
+ * SIGBUS on to the handler that was there before. *generation (may be NULL) receives the number of ring files
  * opened since InitLogLibrary, 1 for the first (0 while none could be): a change tells a reader that it now
  * reads another ring, from its first slot or from GetRingFirstNewEvent. */
 #define QORSLOG_RING_OK 0
