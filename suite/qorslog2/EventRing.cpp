@@ -220,6 +220,24 @@ void installBusGuard()
     });
 }
 
+// Runs `touch`, which reads or writes the mapping `map`, with the SIGBUS guard armed: false when a touch raised
+// SIGBUS (the file was cut shorter meanwhile) and `touch` was left there. `touch` may hold nothing that needs
+// unwinding, and what it wrote into its caller's variables is then incomplete.
+template <class Touch>
+bool guarded(const unsigned char* map, Touch&& touch)
+{
+    BusGuard guard{};
+    guard.begin = map;
+    guard.end = map + RingFileSize;
+    if (sigsetjmp(guard.env, 0) != 0) {
+        return false;
+    }
+    t_busGuard = &guard;
+    touch();
+    t_busGuard = nullptr;
+    return true;
+}
+
 } // namespace
 
 int64_t monotonicNs()
@@ -416,44 +434,39 @@ int32_t EventRing::append(const EventRecord& record, const std::string& path, in
 }
 
 // The stores of one append, under the writer lock, through the mapping: the header's counter stays odd for a
-// few hundred nanoseconds only, so readers seldom wait. A file cut shorter meanwhile raises SIGBUS at the next
-// store, which the guard turns into an error (nothing in here needs unwinding).
+// few hundred nanoseconds only, so readers seldom wait. A file cut shorter meanwhile makes the guard end them.
 int32_t EventRing::store(const EventRecord& record)
 {
-    BusGuard guard{};
-    guard.begin = m_map;
-    guard.end = m_map + RingFileSize;
-    if (sigsetjmp(guard.env, 0) != 0) {
-        return QORSLOG_ERR_RING_FORMAT;
-    }
-    t_busGuard = &guard;
-    auto* header = reinterpret_cast<RingHeader*>(m_map);
-    auto* counters = reinterpret_cast<uint32_t*>(m_map + RingHeaderSize);
-    const uint32_t raw = std::atomic_ref<uint32_t>(header->writePos).load(std::memory_order_acquire);
-    if (raw >= QORSLOG_RING_SIZE) {
-        t_busGuard = nullptr;
-        return QORSLOG_ERR_RING_FORMAT;
-    }
-    const auto pos = int32_t(raw);
-    // The header's counter is odd for the whole write, record included: a reader that got this record and
-    // then asks for the write state waits for the new count, so it knows which event the position holds now.
-    std::atomic_ref<uint32_t> headerSeq(header->headerSeq);
-    const uint32_t headerOdd = headerSeq.load(std::memory_order_relaxed) | 1u;
-    headerSeq.store(headerOdd, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    std::atomic_ref<uint32_t> seq(counters[pos]);
-    // A writer that died mid-record left the counter odd; it stays odd until this record is complete.
-    const uint32_t odd = seq.load(std::memory_order_relaxed) | 1u;
-    seq.store(odd, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    memcpy(m_map + recordOffset(pos), &record, sizeof record);
-    seq.store(odd + 1, std::memory_order_release);
-    std::atomic_ref<uint32_t>(header->writePos).store(uint32_t(pos + 1) % QORSLOG_RING_SIZE, std::memory_order_release);
-    std::atomic_ref<uint64_t> count(header->eventCount);
-    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    headerSeq.store(headerOdd + 1, std::memory_order_release);
-    t_busGuard = nullptr;
-    return pos;
+    int32_t rc = QORSLOG_ERR_RING_FORMAT;
+    const bool whole = guarded(m_map, [&] {
+        auto* header = reinterpret_cast<RingHeader*>(m_map);
+        auto* counters = reinterpret_cast<uint32_t*>(m_map + RingHeaderSize);
+        const uint32_t raw = std::atomic_ref<uint32_t>(header->writePos).load(std::memory_order_acquire);
+        if (raw >= QORSLOG_RING_SIZE) {
+            return;
+        }
+        const auto pos = int32_t(raw);
+        // The header's counter is odd for the whole write, record included: a reader that got this record and
+        // then asks for the write state waits for the new count, so it knows which event the position holds now.
+        std::atomic_ref<uint32_t> headerSeq(header->headerSeq);
+        const uint32_t headerOdd = headerSeq.load(std::memory_order_relaxed) | 1u;
+        headerSeq.store(headerOdd, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        std::atomic_ref<uint32_t> seq(counters[pos]);
+        // A writer that died mid-record left the counter odd; it stays odd until this record is complete.
+        const uint32_t odd = seq.load(std::memory_order_relaxed) | 1u;
+        seq.store(odd, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        memcpy(m_map + recordOffset(pos), &record, sizeof record);
+        seq.store(odd + 1, std::memory_order_release);
+        std::atomic_ref<uint32_t>(header->writePos)
+            .store(uint32_t(pos + 1) % QORSLOG_RING_SIZE, std::memory_order_release);
+        std::atomic_ref<uint64_t> count(header->eventCount);
+        count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        headerSeq.store(headerOdd + 1, std::memory_order_release);
+        rc = pos;
+    });
+    return whole ? rc : QORSLOG_ERR_RING_FORMAT;
 }
 
 long EventRing::lockHolder() const
@@ -572,6 +585,26 @@ RingRead EventRing::writePos(int32_t& pos) const
 
 RingRead EventRing::writeState(int32_t& pos, uint64_t& count) const
 {
+    // Nearly always no writer is inside the header: one look at the mapping then gives both. Else the careful
+    // read waits for the writer, or finds the file cut.
+    bool stable = false;
+    uint32_t p = 0;
+    uint64_t c = 0;
+    const bool whole = guarded(m_map, [&] {
+        auto* header = reinterpret_cast<RingHeader*>(m_map);
+        std::atomic_ref<uint32_t> seq(header->headerSeq);
+        const uint32_t before = seq.load(std::memory_order_acquire);
+        p = std::atomic_ref<uint32_t>(header->writePos).load(std::memory_order_acquire);
+        c = std::atomic_ref<uint64_t>(header->eventCount).load(std::memory_order_acquire);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        stable = (before & 1u) == 0 && seq.load(std::memory_order_relaxed) == before;
+    });
+    if (whole && stable) {
+        m_held = false;
+        pos = int32_t(p % QORSLOG_RING_SIZE);
+        count = c;
+        return RingRead::Ok;
+    }
     RingHeader h{};
     auto copy = [&] { return preadAll(m_fd, &h, sizeof h, 0); };
     // A writer that died between the two stores left them one event apart; what is there is all there is.
@@ -627,28 +660,21 @@ RingRead EventRing::read(int32_t start, int32_t count, EventRecord* out) const
 }
 
 // One run of consecutive slots: their counters, their records, their counters again, copied from the mapping
-// under the SIGBUS guard (nothing in here needs unwinding). False when the file was cut shorter meanwhile.
+// under the SIGBUS guard. False when the file was cut shorter meanwhile.
 bool EventRing::copyRun(int32_t slot, int32_t length, EventRecord* out, uint32_t* before, uint32_t* after) const
 {
-    BusGuard guard{};
-    guard.begin = m_map;
-    guard.end = m_map + RingFileSize;
-    if (sigsetjmp(guard.env, 0) != 0) {
-        return false;
-    }
-    t_busGuard = &guard;
-    auto* counters = reinterpret_cast<uint32_t*>(m_map + RingHeaderSize) + slot;
-    for (int32_t k = 0; k < length; ++k) {
-        before[k] = std::atomic_ref<uint32_t>(counters[k]).load(std::memory_order_relaxed);
-    }
-    std::atomic_thread_fence(std::memory_order_acquire);
-    memcpy(out, m_map + recordOffset(slot), size_t(length) * sizeof(EventRecord));
-    std::atomic_thread_fence(std::memory_order_acquire);
-    for (int32_t k = 0; k < length; ++k) {
-        after[k] = std::atomic_ref<uint32_t>(counters[k]).load(std::memory_order_relaxed);
-    }
-    t_busGuard = nullptr;
-    return true;
+    return guarded(m_map, [&] {
+        auto* counters = reinterpret_cast<uint32_t*>(m_map + RingHeaderSize) + slot;
+        for (int32_t k = 0; k < length; ++k) {
+            before[k] = std::atomic_ref<uint32_t>(counters[k]).load(std::memory_order_relaxed);
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        memcpy(out, m_map + recordOffset(slot), size_t(length) * sizeof(EventRecord));
+        std::atomic_thread_fence(std::memory_order_acquire);
+        for (int32_t k = 0; k < length; ++k) {
+            after[k] = std::atomic_ref<uint32_t>(counters[k]).load(std::memory_order_relaxed);
+        }
+    });
 }
 
 } // namespace qorslog
