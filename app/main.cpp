@@ -3,6 +3,7 @@
 
 #include "LocalTime.h"
 #include "MLEngine.h"
+#include "MessageBoxes.h"
 #include "QorsmailMainForm.h"
 #include "SingleInstance.h"
 #include "Station.h"
@@ -31,8 +32,29 @@ void onTerminateSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT close the window without the exit question, so the shutdown runs in its order and the
-// debug log gets its stop line.
+// Ends the station for SIGTERM and SIGINT: no box is shown from now on, the open ones are closed (also those a
+// library opens later, until the loop ends) and the window closes without the exit question, so the shutdown runs
+// in its order, the marks are written and the debug log gets its stop line. Before the window exists, the start-up
+// sees the request and ends at once.
+void quitOnSignal()
+{
+    MessageBoxes::beginQuit();
+    auto dismiss = [] {
+        // The window first: a question it is asking then answers into a close already accepted.
+        if (g_window) {
+            g_window->closeWithoutQuestion();
+        }
+        MessageBoxes::dismissOpenModals();
+        if (g_window) {
+            g_window->closeWithoutQuestion();
+        }
+    };
+    dismiss();
+    auto* again = new QTimer(qApp);
+    QObject::connect(again, &QTimer::timeout, qApp, dismiss);
+    again->start(50);
+}
+
 void installSignalHandlers(QObject* parent)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -46,19 +68,8 @@ void installSignalHandlers(QObject* parent)
             QCoreApplication::quit(); // no window, nothing to ask: the shutdown runs in its order
             return;
         }
-        // Open questions and dialogs are dismissed first; they would hold the message loop.
-        for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i) {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (g_window) {
-                g_window->closeWithoutQuestion();
-            }
-            modal->close();
-            if (QApplication::activeModalWidget() == modal) {
-                modal->hide();
-            }
-        }
-        if (g_window) {
-            g_window->closeWithoutQuestion();
+        if (!MessageBoxes::quitting()) {
+            quitOnSignal();
         }
     });
     struct sigaction action = {};

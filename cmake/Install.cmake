@@ -45,8 +45,16 @@ if(QORSMAIL_LANGUAGE_FILES)
     endforeach()
 endif()
 
-file(GLOB QORSMAIL_DOCS ${PROJECT_SOURCE_DIR}/docs/*.md)
-install(FILES README.md ${QORSMAIL_DOCS} DESTINATION ${QORSMAIL_DOCDIR})
+# The docs land side by side with the README in one folder, their images in images/ below it, so the links
+# between them work there as in the repository; the installed README's links lose their "docs/".
+file(GLOB QORSMAIL_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+file(GLOB QORSMAIL_DOC_IMAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/images/*.png)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+file(READ ${PROJECT_SOURCE_DIR}/README.md installed_readme)
+string(REPLACE "](docs/" "](" installed_readme "${installed_readme}")
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/README.md "${installed_readme}")
+install(FILES ${CMAKE_BINARY_DIR}/packaging/README.md ${QORSMAIL_DOCS} DESTINATION ${QORSMAIL_DOCDIR})
+install(FILES ${QORSMAIL_DOC_IMAGES} DESTINATION ${QORSMAIL_DOCDIR}/images)
 # Examples an operator copies and edits; the demo's own files carry the placeholders its scripts fill in.
 install(FILES packaging/examples/README packaging/examples/tasks.json packaging/examples/QorMail.ini
     DESTINATION ${QORSMAIL_DOCDIR}/examples)

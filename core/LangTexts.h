@@ -191,10 +191,27 @@ QORSMAIL_COUNT_TEXT(RingWatch_Str, Str5, "%1 条事件所在的事件环文件�
 // Texts of ours for marks of the last run that no mark of the send loop could be: %1 is the kind of mail
 // (Format_Str Str26 or Str27), %2 the task's title.
 namespace MarkRestore_Str {
-QORSMAIL_TEXT(MarkRestore_Str, Str0, "放弃上次运行中未发送完的%1\"%2\"：已尝试 %3 次，已达到允许的 %4 次")
-QORSMAIL_TEXT(MarkRestore_Str, Str1, "放弃上次运行中未发送完的%1\"%2\"：触发时间 %3 晚于当前时间")
 QORSMAIL_COUNT_TEXT(MarkRestore_Str, Str2, "另有 %1 个上次运行中未发送完的邮件因任务已不存在、已被修改或状态无效而放弃")
 } // namespace MarkRestore_Str
+
+// Texts of ours for marks of the last run that are resumed although their numbers look odd now: %1 the kind of
+// mail, %2 the task's title; Str0: %3 the attempts made, %4 the MaxSendTries now; Str1: %3 the mark's time, %4
+// the clock's time now.
+namespace MarkResume_Str {
+QORSMAIL_TEXT(MarkResume_Str, Str0, "上次运行中未发送完的%1\"%2\"已尝试 %3 次，达到现在允许的 %4 次，只再尝试一次")
+QORSMAIL_TEXT(MarkResume_Str,
+    Str1,
+    "上次运行中未发送完的%1\"%2\"的时间 %3 晚于当前时间 %4（系统时钟可能慢了），其等待和重试从现在起计算")
+} // namespace MarkResume_Str
+
+// Texts of ours for a ring file that cannot be opened and for a ring file replaced while it was read: %1 is the
+// ring file's path; Str1: %2 the events read from the file that went.
+namespace RingSwitch_Str {
+QORSMAIL_TEXT(RingSwitch_Str, Str0, "事件环 %1 无法打开（没有权限或读写错误），暂不读取事件，等待可以读取的事件环")
+QORSMAIL_TEXT(RingSwitch_Str, Str1, "已从被删除或替换的事件环 %1 的原文件中读取其尚未读取的 %2 条事件")
+QORSMAIL_TEXT(
+    RingSwitch_Str, Str2, "事件环 %1 被换成了它自己的副本，副本中已读过的事件不再读取，从其第一个新事件开始读取")
+} // namespace RingSwitch_Str
 
 // Texts of ours for the export of the configuration held in memory.
 namespace ConfigExport_Str {

@@ -50,3 +50,22 @@ void TMarkSpans::closeOnOldRing(uint64_t serial, uint64_t length)
     }
     m_spans.push_back({serial, 0, length, true});
 }
+
+void TMarkSpans::moveToNewRing(uint64_t serial, uint32_t oldRing, uint32_t ring, uint64_t start, uint64_t earlierEnd)
+{
+    for (TMarkSpan& s : m_spans) {
+        if (s.Serial != serial || s.OldRing) {
+            continue;
+        }
+        if (s.EarlierRing != 0) {
+            s.Unlisted += s.EarlierEnd - s.EarlierFirst;
+        }
+        s.EarlierRing = s.Ring != 0 ? s.Ring : oldRing;
+        s.EarlierFirst = s.First;
+        s.EarlierEnd = std::max(s.First, earlierEnd);
+        s.Ring = ring;
+        s.First = start;
+        s.End = start;
+        return;
+    }
+}

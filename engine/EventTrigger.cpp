@@ -234,6 +234,7 @@ uint64_t freshByCount(TTriggerState& state, uint64_t written)
 void StartEventTrigger(TTriggerState& state, TLogLibrary& log)
 {
     (void)log.GetRingStatus(state.RingGeneration);
+    state.RingKnown = true;
     int32_t pos = 0;
     uint64_t written = 0;
     state.CountKnown = log.GetEventWriteState(pos, written);
@@ -262,35 +263,159 @@ bool EventBacklog(TTriggerState& state, TLogLibrary& log, uint64_t& backlog)
     return true;
 }
 
-TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log)
+namespace {
+
+// One batch of events in the read buffer and where it came from.
+struct TBatch
+{
+    int32_t Start = 0; // ring slot of the buffer's first event
+    int32_t Skip = 0; // events at the front that writers overwrote while they were copied
+    int32_t Examined = 0; // events after those
+    int32_t EndPos = 0; // the marks' end position
+    bool Numbered = false; // the event numbers below are known
+    uint64_t StartNumber = 0; // of the buffer's first event
+    uint64_t EndNumber = 0; // the marks' end
+};
+
+// Marks every idle task that an event of the batch matches, at its first match.
+void markBatch(TMailTables& tables, TTriggerState& state, const SYSTEMTIME& now, const TBatch& batch)
+{
+    TEventTaskTable& tasks = tables.EventTasks;
+    const std::vector<int32_t>& first =
+        state.Scan.firstMatches(tasks, state.EventBuffer.data() + batch.Skip, batch.Examined);
+    bool marked = false;
+    for (int32_t i = 0; i < tasks.count(); ++i) {
+        const int32_t n = first[static_cast<size_t>(i)];
+        if (n < 0) {
+            continue;
+        }
+        if (!marked) {
+            marked = true;
+            state.Spans.prune([&](uint64_t serial) {
+                const int k = tasks.indexOfSerial(serial);
+                return k >= 0 && tasks.state(k).State != 0;
+            });
+        }
+        TEventTaskState& s = tasks.state(i);
+        s.State = 1;
+        s.TriggerTime = now;
+        s.FirstPos = batch.Start + batch.Skip + n;
+        s.EndPos = batch.EndPos;
+        s.RetryCount = 0;
+        if (batch.Numbered) {
+            state.Spans.set({tasks.serial(i),
+                batch.StartNumber + uint64_t(batch.Skip + n),
+                batch.EndNumber,
+                false,
+                state.RingGeneration});
+        } else {
+            state.Spans.erase(tasks.serial(i));
+        }
+    }
+}
+
+// The events of the ring being read that were not read yet when its file was deleted or replaced, read from
+// that file while the library keeps it (a deleted file stays readable), once.
+void drainPreviousRing(
+    TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now, TRingCheck& check)
+{
+    TPreviousRing previous;
+    if (state.DrainedRing == state.RingGeneration || !state.CountKnown || !log.GetPreviousRing(previous)
+        || previous.Generation != state.RingGeneration) {
+        return;
+    }
+    state.DrainedRing = state.RingGeneration;
+    if (previous.EventCount <= state.ReadCount) {
+        return;
+    }
+    const uint64_t fresh = previous.EventCount - state.ReadCount;
+    const auto asked = static_cast<int32_t>(std::min<uint64_t>(fresh, EventRingSize));
+    int32_t start = (previous.WritePos - asked + EventRingSize) % EventRingSize;
+    int32_t count = asked;
+    if (!log.ReadPreviousEvents(start, count, state.EventBuffer.data()) || count != asked) {
+        check.DrainLost = fresh;
+        return;
+    }
+    check.Drained = uint64_t(count);
+    check.DrainLost = fresh - uint64_t(count);
+    markBatch(tables,
+        state,
+        now,
+        {start, 0, count, previous.WritePos, true, previous.EventCount - uint64_t(count), previous.EventCount});
+    state.ReadPos = previous.WritePos;
+    state.WritePos = previous.WritePos;
+    state.ReadCount = previous.EventCount;
+}
+
+} // namespace
+
+TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now)
 {
     TRingCheck check;
     uint32_t generation = 0;
     check.Status = log.GetRingStatus(generation);
-    const bool gone = check.Status == TRingStatus::Missing || check.Status == TRingStatus::Damaged;
-    // The first ring seen is the one the trigger started on.
-    if (state.RingGeneration == 0) {
+    const bool gone = check.Status == TRingStatus::Missing || check.Status == TRingStatus::Damaged
+        || check.Status == TRingStatus::Unreadable;
+    // A trigger that was not started on the library reads the ring it finds. One started while no ring could be
+    // read (generation 0) takes the first ring that comes as a new one.
+    if (!state.RingKnown) {
         state.RingGeneration = generation;
+        state.RingKnown = true;
     }
     check.NewRing = generation != state.RingGeneration;
     if (!gone && !check.NewRing) {
         return check;
     }
+    drainPreviousRing(tables, state, log, now, check);
+    TPreviousRing previous;
+    const bool kept = log.GetPreviousRing(previous) && previous.Generation == state.RingGeneration;
+
+    // Where the new ring is read from: its first slot, or the first event a copy of the old ring adds to it.
+    uint64_t start = 0;
+    int32_t pos = 0;
+    uint64_t written = 0;
+    const bool counted = check.NewRing && log.GetEventWriteState(pos, written);
+    if (counted) {
+        start = log.GetRingFirstNewEvent();
+        if (start > written) {
+            start = 0;
+        }
+        check.Copy = start > 0;
+    }
+
     TEventTaskTable& tasks = tables.EventTasks;
     for (int32_t i = 0; i < tasks.count(); ++i) {
         const TEventTaskState& s = tasks.state(i);
-        if (s.State != 0) {
+        if (s.State == 0) {
+            continue;
+        }
+        const uint64_t serial = tasks.serial(i);
+        const TMarkSpan* span = state.Spans.find(serial);
+        if (span == nullptr) {
             const int32_t first = ((s.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
             const int32_t length = positionsBetween(first, s.EndPos);
-            state.Spans.closeOnOldRing(tasks.serial(i), uint64_t(length == 0 ? EventRingSize : length));
+            state.Spans.closeOnOldRing(serial, uint64_t(length == 0 ? EventRingSize : length));
+            continue;
+        }
+        if (span->OldRing) {
+            continue;
+        }
+        // A mark still in its wait takes in every event its ring received before the file went.
+        const uint64_t oldEnd = s.State == 1 && kept ? std::max(span->End, previous.EventCount) : span->End;
+        if (check.NewRing) {
+            state.Spans.moveToNewRing(serial, state.RingGeneration, generation, start, oldEnd);
+        } else if (span->EarlierRing == 0) {
+            state.Spans.setEnd(serial, oldEnd);
         }
     }
     if (check.NewRing) {
-        // Every event of another ring is new, numbered from its first slot.
+        // Another ring is read from `start`: its first slot, or the first event a copy of the old ring adds.
         state.RingGeneration = generation;
-        state.ReadPos = 0;
-        state.WritePos = 0;
-        state.ReadCount = 0;
+        state.ReadCount = start;
+        state.WritePos = counted ? pos : 0;
+        state.ReadPos = counted
+            ? (pos - static_cast<int32_t>((written - start) % EventRingSize) + EventRingSize) % EventRingSize
+            : 0;
         state.CountKnown = true;
     }
     return check;
@@ -299,8 +424,9 @@ TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log
 TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now)
 {
     TEventStepResult result;
-    result.Ring = CheckRing(tables, state, log);
-    if (result.Ring.Status == TRingStatus::Missing || result.Ring.Status == TRingStatus::Damaged) {
+    result.Ring = CheckRing(tables, state, log, now);
+    if (result.Ring.Status == TRingStatus::Missing || result.Ring.Status == TRingStatus::Damaged
+        || result.Ring.Status == TRingStatus::Unreadable) {
         return result;
     }
     // A writer that holds the ring: the read waits for the next tick, nothing is lost meanwhile.
@@ -338,7 +464,8 @@ TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLib
     const int32_t askedStart = start;
     if (!log.ReadEvents(state.WritePos, start, count, EventRingSize, state.EventBuffer.data()) && held()) {
         TEventStepResult waiting;
-        waiting.Ring = {TRingStatus::Held, result.Ring.NewRing};
+        waiting.Ring = result.Ring;
+        waiting.Ring.Status = TRingStatus::Held;
         state.WritePos = (askedStart + asked) % EventRingSize; // as the write state said
         return waiting;
     }
@@ -367,33 +494,7 @@ TEventStepResult RunEventStep(TMailTables& tables, TTriggerState& state, TLogLib
     }
     result.Examined = count - skip;
 
-    TEventTaskTable& tasks = tables.EventTasks;
-    const std::vector<int32_t>& first =
-        state.Scan.firstMatches(tasks, state.EventBuffer.data() + skip, result.Examined);
-    bool marked = false;
-    for (int32_t i = 0; i < tasks.count(); ++i) {
-        if (first[static_cast<size_t>(i)] < 0) {
-            continue;
-        }
-        if (!marked) {
-            marked = true;
-            state.Spans.prune([&](uint64_t serial) {
-                const int k = tasks.indexOfSerial(serial);
-                return k >= 0 && tasks.state(k).State != 0;
-            });
-        }
-        TEventTaskState& s = tasks.state(i);
-        s.State = 1;
-        s.TriggerTime = now;
-        s.FirstPos = start + skip + first[static_cast<size_t>(i)];
-        s.EndPos = state.WritePos;
-        s.RetryCount = 0;
-        if (spans) {
-            state.Spans.set({tasks.serial(i), startNumber + uint64_t(skip + first[static_cast<size_t>(i)]), endNumber});
-        } else {
-            state.Spans.erase(tasks.serial(i));
-        }
-    }
+    markBatch(tables, state, now, {start, skip, result.Examined, state.WritePos, spans, startNumber, endNumber});
     state.ReadPos = (start + count) % EventRingSize;
     if (counted) {
         state.ReadCount = startNumber + uint64_t(count);

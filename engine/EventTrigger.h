@@ -66,7 +66,9 @@ struct TTriggerState
     uint64_t ReadCount = 0;
     bool CountKnown = false;
     TMarkSpans Spans;
-    uint32_t RingGeneration = 0; // the ring file being read, as the library numbers them
+    uint32_t RingGeneration = 0; // the ring file being read, as the library numbers them (0: none yet)
+    bool RingKnown = false; // RingGeneration was taken from the library (a trigger started without it adopts one)
+    uint32_t DrainedRing = 0; // the ring whose file was read to its end after it was deleted or replaced
 };
 
 // The ring as one check found it: its condition, and whether another ring file is read from now on.
@@ -74,6 +76,9 @@ struct TRingCheck
 {
     TRingStatus Status = TRingStatus::Ok;
     bool NewRing = false;
+    bool Copy = false; // the new ring is a copy of the one read before: what the two hold alike is not read again
+    uint64_t Drained = 0; // events of the ring gone that were read from its file (the library keeps it)
+    uint64_t DrainLost = 0; // events of the ring gone that could not be read
 };
 
 // What one event step did: the events it examined, those written since the previous step (lost ones included)
@@ -89,9 +94,12 @@ struct TEventStepResult
 // Starts the trigger at the ring's write position (0 when the library cannot tell it), with its count.
 void StartEventTrigger(TTriggerState& state, TLogLibrary& log);
 
-// Follows the ring file: another ring is read from its first slot, and the marks taken in a ring that is gone
-// (deleted, cut or replaced) keep a span that says their events can no longer be read.
-TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log);
+// Follows the ring file. When the file read so far was deleted or replaced and the library still keeps it, the
+// events it holds that were not read yet are read from it first (marks taken from them are set with `now`).
+// Another ring is then read from its first slot, or, when it is a copy of the one before, from its first event
+// that the old file did not hold. The ranges of the marks go on in the new ring; a mark without event numbers,
+// whose ring is gone, keeps a span that says its events can no longer be read.
+TRingCheck CheckRing(TMailTables& tables, TTriggerState& state, TLogLibrary& log, const SYSTEMTIME& now);
 
 // The events written since the last read and not yet read, from the write state alone (no events read); false
 // when the library tells neither position nor count.

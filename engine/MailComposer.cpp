@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -230,31 +232,41 @@ QByteArray FormatEventLine(TLogLibrary& log, const EventRecord& event)
 
 namespace {
 
-bool readOne(TLogLibrary& log, int32_t pos, EventRecord& record)
+bool readOne(TLogLibrary& log, int32_t pos, EventRecord& record, bool fromPrevious = false)
 {
     int32_t scratchEnd = 0;
     int32_t start = pos;
     int32_t n = 1;
+    if (fromPrevious) {
+        return log.ReadPreviousEvents(start, n, &record) && n >= 1;
+    }
     return log.ReadEvents(scratchEnd, start, n, EventRingSize, &record) && n >= 1;
 }
 
-// The span's range as the ring still holds it: the newest 5000 of the range at most, read position by position
-// from the end backwards to the first, then those that writers reached again meanwhile dropped.
-bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan& span, QList<QByteArray>& lines)
+void appendUnlisted(uint64_t count, QList<QByteArray>& lines)
 {
-    if (span.End < span.First) {
-        return false;
+    if (count > 0) {
+        lines.append(Gbk::encode(GetCountText(LangText::RingWatch_Str::Str5, qint64(count)).arg(count)));
     }
-    const uint64_t length = span.End - span.First;
-    if (span.OldRing) {
-        lines.append(Gbk::encode(GetCountText(LangText::RingWatch_Str::Str5, qint64(length)).arg(length)));
-        return true;
+}
+
+// The events numbered first..end of one ring: the newest 5000 of them at most, read position by position from
+// the end backwards, located from a reference point (the event numbered refCount - 1 lies just before position
+// refPos); then those that writers reached again meanwhile (the ring has counted `written` events now) dropped
+// with a line that says how many.
+void appendNumbered(TLogLibrary& log,
+    bool fromPrevious,
+    int32_t refPos,
+    uint64_t refCount,
+    uint64_t first,
+    uint64_t end,
+    uint64_t written,
+    QList<QByteArray>& lines)
+{
+    if (end <= first) {
+        return;
     }
-    const int32_t endPos = ((state.EndPos % EventRingSize) + EventRingSize) % EventRingSize;
-    const int32_t firstPos = ((state.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
-    if ((endPos - int32_t(length % EventRingSize) - firstPos) % EventRingSize != 0) {
-        return false; // not the range of these positions
-    }
+    const uint64_t length = end - first;
     const uint64_t held = std::min<uint64_t>(length, EventRingSize);
     struct TLine
     {
@@ -264,21 +276,20 @@ bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan&
     std::vector<TLine> read;
     read.reserve(size_t(held));
     for (uint64_t k = 0; k < held; ++k) {
-        const uint64_t number = span.End - held + k;
-        const int32_t pos = int32_t((uint64_t(endPos) + EventRingSize * 2 - (span.End - number)) % EventRingSize);
+        const uint64_t number = end - held + k;
+        const int32_t pos =
+            int32_t((uint64_t(refPos) + EventRingSize * 2 - (refCount - number) % EventRingSize) % EventRingSize);
         EventRecord record{};
-        if (readOne(log, pos, record)) {
+        if (readOne(log, pos, record, fromPrevious)) {
             read.push_back({number, FormatEventLine(log, record)});
         }
     }
-    int32_t scratchPos = 0;
-    uint64_t written = span.End;
-    uint64_t oldestHeld = span.First;
-    if (log.GetEventWriteState(scratchPos, written) && written > EventRingSize) {
+    uint64_t oldestHeld = first;
+    if (written > EventRingSize) {
         oldestHeld = std::max(oldestHeld, written - EventRingSize);
     }
-    oldestHeld = std::max(oldestHeld, span.End - held);
-    const uint64_t overwritten = std::min(oldestHeld, span.End) - span.First;
+    oldestHeld = std::max(oldestHeld, end - held);
+    const uint64_t overwritten = std::min(oldestHeld, end) - first;
     if (overwritten > 0) {
         lines.append(Gbk::encode(GetCountText(LangText::EventRing_Str::Str1, qint64(overwritten)).arg(overwritten)));
     }
@@ -286,6 +297,82 @@ bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan&
         if (line.number >= oldestHeld) {
             lines.append(line.text);
         }
+    }
+}
+
+// Where the events of ring file `ring` are read now: the ring being read, the previous one the library keeps
+// (deleted or replaced at the path), or nowhere.
+enum class TSpanRing
+{
+    Current,
+    Previous,
+    Gone,
+};
+
+TSpanRing ringOf(TLogLibrary& log, uint32_t ring, TPreviousRing& previous)
+{
+    uint32_t generation = 0;
+    const TRingStatus status = log.GetRingStatus(generation);
+    if (ring == 0 || (ring == generation && (status == TRingStatus::Ok || status == TRingStatus::Held))) {
+        return TSpanRing::Current;
+    }
+    return log.GetPreviousRing(previous) && previous.Generation == ring ? TSpanRing::Previous : TSpanRing::Gone;
+}
+
+// The span's range as the rings still hold it: a part in a ring file replaced since from that file while the
+// library keeps it, the rest from the ring it lies in.
+bool formatSpan(TLogLibrary& log, const TEventTaskState& state, const TMarkSpan& span, QList<QByteArray>& lines)
+{
+    if (span.End < span.First || span.EarlierEnd < span.EarlierFirst) {
+        return false;
+    }
+    const uint64_t length = span.End - span.First;
+    if (span.OldRing) {
+        appendUnlisted(length, lines);
+        return true;
+    }
+    const int32_t endPos = ((state.EndPos % EventRingSize) + EventRingSize) % EventRingSize;
+    const int32_t firstPos = ((state.FirstPos % EventRingSize) + EventRingSize) % EventRingSize;
+    if (span.EarlierRing == 0 && (endPos - int32_t(length % EventRingSize) - firstPos) % EventRingSize != 0) {
+        return false; // not the range of these positions
+    }
+    appendUnlisted(span.Unlisted, lines);
+    TPreviousRing previous;
+    if (span.EarlierRing != 0) {
+        if (ringOf(log, span.EarlierRing, previous) == TSpanRing::Previous) {
+            appendNumbered(log,
+                true,
+                previous.WritePos,
+                previous.EventCount,
+                span.EarlierFirst,
+                std::min(span.EarlierEnd, previous.EventCount),
+                previous.EventCount,
+                lines);
+        } else {
+            appendUnlisted(span.EarlierEnd - span.EarlierFirst, lines);
+        }
+    }
+    switch (ringOf(log, span.Ring, previous)) {
+    case TSpanRing::Current: {
+        int32_t scratchPos = 0;
+        uint64_t written = span.End;
+        (void)log.GetEventWriteState(scratchPos, written);
+        appendNumbered(log, false, endPos, span.End, span.First, span.End, written, lines);
+        break;
+    }
+    case TSpanRing::Previous:
+        appendNumbered(log,
+            true,
+            previous.WritePos,
+            previous.EventCount,
+            span.First,
+            std::min(span.End, previous.EventCount),
+            previous.EventCount,
+            lines);
+        break;
+    case TSpanRing::Gone:
+        appendUnlisted(length, lines);
+        break;
     }
     return true;
 }

@@ -406,8 +406,14 @@ void TQorsmailMain::reportRing(const TRingCheck& check)
 {
     using namespace LangText::RingWatch_Str;
     const QString path = m_tables.workDirPath() + QStringLiteral("EventLog/events.ring");
-    if (check.NewRing && check.Status != TRingStatus::Missing && check.Status != TRingStatus::Damaged) {
-        WriteLogLine(GetLangText(Str3).arg(path));
+    if (check.Drained > 0) {
+        WriteLogLine(GetLangText(LangText::RingSwitch_Str::Str1).arg(path).arg(check.Drained));
+    }
+    if (check.DrainLost > 0) {
+        WriteLogLine(GetLangText(LangText::EventRing_Str::Str0).arg(check.DrainLost));
+    }
+    if (check.NewRing && (check.Status == TRingStatus::Ok || check.Status == TRingStatus::Held)) {
+        WriteLogLine(GetLangText(check.Copy ? LangText::RingSwitch_Str::Str2 : Str3).arg(path));
         m_ringLogged = TRingStatus::Ok;
     }
     if (check.Status == m_ringLogged) {
@@ -430,6 +436,9 @@ void TQorsmailMain::reportRing(const TRingCheck& check)
     case TRingStatus::Damaged:
         WriteLogLine(GetLangText(Str2).arg(path));
         break;
+    case TRingStatus::Unreadable:
+        WriteLogLine(GetLangText(LangText::RingSwitch_Str::Str0).arg(path));
+        break;
     }
 }
 
@@ -449,8 +458,11 @@ void TQorsmailMain::SendMailTimerTimer()
         }
     });
     TPassGuard guard(m_sendMailTimer, &m_sending);
-    // A mail due now must not read a ring that is gone: its marks learn it first.
-    reportRing(CheckRing(m_tables, m_trigger, m_log));
+    // A mail due now must not read a ring that is gone: its marks learn it first, and the events its file still
+    // held are read before.
+    noteIdleStates(m_tables.EventTasks);
+    reportRing(CheckRing(m_tables, m_trigger, m_log, m_clock.now()));
+    reportNewMarks(m_tables.EventTasks, TTaskKind::Event);
     TComposeContext context{
         m_tables, m_log, m_clock, *m_session, m_computerName, [this](const QString& text) { WriteLogLine(text); }, {}};
     m_sendingTask = {};
@@ -513,10 +525,8 @@ void TQorsmailMain::SendMailTimerTimer()
             if (m_log.GetEventWriteState(pos, written)) {
                 state.EndPos = pos;
                 m_trigger.Spans.setEnd(serial, written);
-            } else {
-                if (m_log.GetEventWritePos(pos)) {
-                    state.EndPos = pos;
-                }
+            } else if (m_log.GetEventWritePos(pos)) {
+                state.EndPos = pos;
                 m_trigger.Spans.forgetEnd(serial); // its end no longer matches EndPos
             }
             emit taskStateChanged(TTaskKind::Event, i);

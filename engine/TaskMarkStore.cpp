@@ -27,7 +27,6 @@ namespace {
 // A file larger than this was not written by the station (a mark entry is at most about 450 bytes).
 constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
 constexpr int MaxDropLines = 20;
-constexpr int64_t MaxSecondsAhead = 24 * 3600;
 
 // The kind of mail inside a sentence; in Chinese the name of the tree's root.
 QString kindText(TTaskKind kind)
@@ -158,6 +157,12 @@ void TTaskMarkStore::Restore()
             }
         }
     }
+    // A ring that cannot be read at start-up (cut, deleted, not readable) cannot tell whether a mark's events are
+    // still there: its marks are sent all the same, their mails saying that the events could not be listed.
+    uint32_t generation = 0;
+    const TRingStatus ring = m_log.GetRingStatus(generation);
+    const bool ringGone =
+        ring == TRingStatus::Missing || ring == TRingStatus::Damaged || ring == TRingStatus::Unreadable;
     int dropLines = 0;
     int unlisted = 0;
     auto drop = [&](const QString& line) {
@@ -180,26 +185,26 @@ void TTaskMarkStore::Restore()
             continue;
         }
         e.index = at[n];
-        if (const QString why = outOfBounds(e, kind, title); !why.isEmpty()) {
-            drop(why);
-            continue;
-        }
         int32_t retries = 0;
         uint64_t serial = 0;
         if (isEvent) {
             // The ring must still hold the first event: otherwise the range now lists other events.
-            const auto first = readFirstEvent(m_log, e.eventState.FirstPos);
-            if (!first || first->time != e.first.time || first->msec != e.first.msec || first->text != e.first.text) {
+            const auto first = ringGone ? std::nullopt : readFirstEvent(m_log, e.eventState.FirstPos);
+            if (!ringGone
+                && (!first || first->time != e.first.time || first->msec != e.first.msec
+                    || first->text != e.first.text)) {
                 drop(GetLangText(LangText::TaskMarkStore_Str::Str3).arg(kind, title));
                 continue;
             }
-            m_tables.EventTasks.state(e.index) = e.eventState;
             retries = e.eventState.RetryCount;
+            adjustForResume(e, kind, title);
+            m_tables.EventTasks.state(e.index) = e.eventState;
             serial = m_tables.EventTasks.serial(e.index);
             restoreSpan(serial, e);
         } else {
-            m_tables.ReportTasks.state(e.index) = e.reportState;
             retries = e.reportState.RetryCount;
+            adjustForResume(e, kind, title);
+            m_tables.ReportTasks.state(e.index) = e.reportState;
             serial = m_tables.ReportTasks.serial(e.index);
         }
         marks(e.kind)[serial] = TMark{serial, e};
@@ -236,26 +241,31 @@ bool TTaskMarkStore::hasTitle(TTaskKind kind, const QByteArray& title) const
     return false;
 }
 
-// A mark the send loop could not have left: more attempts than the settings allow (it would wait for ever,
-// never given up) or a trigger time more than a day ahead of the clock (a clock set back keeps its marks).
-// The drop line, or empty when the mark is within bounds.
-QString TTaskMarkStore::outOfBounds(const TaskMarkFile::Entry& e, const QString& kind, const QString& title) const
+// A mark is resumed whatever its retry count and its time: the file's bounds are all that make one unusable.
+// A retry count that reached a MaxSendTries lowered since gets the one more attempt the send loop would have
+// made (it gives up when that fails), after the delay the last allowed attempt has. A trigger or due time ahead of the
+// clock (a clock behind at start, a dead clock battery before NTP has set the time) would hold the mail back until the
+// clock gets there: the time is shown in the log and the wait and the retries count from now.
+void TTaskMarkStore::adjustForResume(TaskMarkFile::Entry& e, const QString& kind, const QString& title) const
 {
+    using namespace LangText::MarkResume_Str;
     const bool isEvent = e.kind == TTaskKind::Event;
-    const int32_t retries = isEvent ? e.eventState.RetryCount : e.reportState.RetryCount;
+    int32_t& retries = isEvent ? e.eventState.RetryCount : e.reportState.RetryCount;
     const int32_t maxTries = m_tables.SmtpSettings.MaxSendTries;
     if (retries > 0 && retries >= maxTries) {
-        return GetLangText(LangText::MarkRestore_Str::Str0)
-            .arg(kind, title, QString::number(retries), QString::number(maxTries));
+        m_writeLogLine(GetLangText(Str0).arg(kind, title, QString::number(retries), QString::number(maxTries)));
+        // No more attempts than the send loop lets a mark make now: the delay before the last one comes first.
+        retries = std::max(maxTries, 0);
     }
-    if (m_clock != nullptr) {
-        const SYSTEMTIME& when = isEvent ? e.eventState.TriggerTime : e.reportState.DueTime;
-        const int64_t ahead = int64_t(m_log.SecondsFromSystemTime(when)) - m_log.SecondsFromSystemTime(m_clock->now());
-        if (ahead > MaxSecondsAhead) {
-            return GetLangText(LangText::MarkRestore_Str::Str1).arg(kind, title, DateTimeText(when));
-        }
+    if (m_clock == nullptr) {
+        return;
     }
-    return {};
+    SYSTEMTIME& when = isEvent ? e.eventState.TriggerTime : e.reportState.DueTime;
+    const SYSTEMTIME now = m_clock->now();
+    if (m_log.SecondsFromSystemTime(when) > m_log.SecondsFromSystemTime(now)) {
+        m_writeLogLine(GetLangText(Str1).arg(kind, title, DateTimeText(when), DateTimeText(now)));
+        when = now;
+    }
 }
 
 // The event numbers of a resumed mark, from the ring's count now: its first event is at its position, so it is
@@ -278,7 +288,9 @@ void TTaskMarkStore::restoreSpan(uint64_t serial, const TaskMarkFile::Entry& e)
         return;
     }
     const uint64_t length = e.numbered ? e.endNumber - e.firstNumber : uint64_t(between(first, s.EndPos));
-    m_spans->set({serial, written - back, written - back + length});
+    uint32_t generation = 0;
+    (void)m_log.GetRingStatus(generation);
+    m_spans->set({serial, written - back, written - back + length, false, generation});
 }
 
 void TTaskMarkStore::setAside(const QString& reason)
@@ -351,7 +363,8 @@ void TTaskMarkStore::followOne(TTaskKind kind, int index)
     if (isEvent) {
         e.eventState = m_tables.EventTasks.state(index);
         const TMarkSpan* span = m_spans != nullptr ? m_spans->find(serial) : nullptr;
-        e.numbered = span != nullptr && !span->OldRing;
+        // Numbers of a range that began in a ring file since replaced say nothing about the ring after a restart.
+        e.numbered = span != nullptr && !span->OldRing && span->EarlierRing == 0;
         e.firstNumber = e.numbered ? span->First : 0;
         e.endNumber = e.numbered ? span->End : 0;
     } else {

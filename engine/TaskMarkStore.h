@@ -7,9 +7,9 @@
 // new file that is flushed and renamed over the old one by a writer thread, never on the timer ticks.
 //
 // At start-up, after the tables are loaded, Restore() takes the marks back for the tasks that are still the
-// same (same kind, index and record bytes) and whose first event the ring still holds; each resumed or
-// dropped mark gets one log line. A file that cannot be read or is damaged is renamed aside and logged; the
-// station then starts without marks.
+// same (same kind, index and record bytes) and whose first event the ring still holds (all of them when the
+// ring cannot be read at all); each resumed or dropped mark gets one log line. A file that cannot be read or is damaged
+// is renamed aside and logged; the station then starts without marks.
 
 #include "EventBacklog.h"
 #include "LocalTime.h"
@@ -80,7 +80,7 @@ private:
     int taskCount(TTaskKind kind) const;
     TaskMarkFile::Fingerprint fingerprintAt(TTaskKind kind, int index) const;
     bool hasTitle(TTaskKind kind, const QByteArray& title) const;
-    QString outOfBounds(const TaskMarkFile::Entry& e, const QString& kind, const QString& title) const;
+    void adjustForResume(TaskMarkFile::Entry& e, const QString& kind, const QString& title) const;
     void restoreSpan(uint64_t serial, const TaskMarkFile::Entry& e);
     void followOne(TTaskKind kind, int index);
     void followAll(TTaskKind kind);

@@ -81,9 +81,26 @@ TRingStatus TQorsLog2Library::GetRingStatus(uint32_t& generation)
         return TRingStatus::Held;
     case QORSLOG_RING_DAMAGED:
         return TRingStatus::Damaged;
+    case QORSLOG_RING_UNREADABLE:
+        return TRingStatus::Unreadable;
     default:
         return TRingStatus::Missing; // also a library not initialised: no ring to read
     }
+}
+
+bool TQorsLog2Library::GetPreviousRing(TPreviousRing& ring)
+{
+    return ::GetPreviousRingState(&ring.Generation, &ring.WritePos, &ring.EventCount) != 0;
+}
+
+bool TQorsLog2Library::ReadPreviousEvents(int32_t& startPos, int32_t& count, EventRecord* records)
+{
+    return ::ReadPreviousEvents(&startPos, &count, EventRingSize, records) != 0;
+}
+
+uint64_t TQorsLog2Library::GetRingFirstNewEvent()
+{
+    return ::GetRingFirstNewEvent();
 }
 
 uint32_t TQorsLog2Library::SecondsFromSystemTime(const SYSTEMTIME& time)

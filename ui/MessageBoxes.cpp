@@ -37,6 +37,24 @@ DialogHandler& currentDialogHandler()
     return handler;
 }
 
+bool& quitFlag()
+{
+    static bool quit = false;
+    return quit;
+}
+
+// The answer of a box closed with its Escape key.
+QMessageBox::StandardButton escapeAnswer(const Request& request)
+{
+    for (const QMessageBox::StandardButton b :
+        {QMessageBox::Cancel, QMessageBox::No, QMessageBox::Abort, QMessageBox::Close, QMessageBox::Ok}) {
+        if (request.buttons.testFlag(b)) {
+            return b;
+        }
+    }
+    return request.defaultButton;
+}
+
 // Boxes carry the application's name as their title, as the suite's message boxes do.
 QString defaultTitle()
 {
@@ -46,6 +64,28 @@ QString defaultTitle()
 
 } // namespace
 
+void beginQuit()
+{
+    quitFlag() = true;
+}
+
+bool quitting()
+{
+    return quitFlag();
+}
+
+void dismissOpenModals()
+{
+    // A box that ignores its close (one with no Escape button) is hidden, which ends its modal loop too.
+    for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        modal->close();
+        if (QApplication::activeModalWidget() == modal) {
+            modal->hide();
+        }
+    }
+}
+
 Handler setHandler(Handler handler)
 {
     return std::exchange(currentHandler(), std::move(handler));
@@ -53,6 +93,9 @@ Handler setHandler(Handler handler)
 
 QMessageBox::StandardButton show(QWidget* parent, const Request& request)
 {
+    if (quitting()) {
+        return escapeAnswer(request);
+    }
     if (currentHandler()) {
         return currentHandler()(request);
     }
@@ -92,6 +135,9 @@ InputHandler setInputHandler(InputHandler handler)
 
 std::optional<QString> getText(QWidget* parent, const InputRequest& request)
 {
+    if (quitting()) {
+        return std::nullopt;
+    }
     if (currentInputHandler()) {
         return currentInputHandler()(request);
     }
@@ -115,6 +161,9 @@ SaveFileHandler setSaveFileHandler(SaveFileHandler handler)
 
 std::optional<QString> getSaveFileName(QWidget* parent, const SaveFileRequest& request)
 {
+    if (quitting()) {
+        return std::nullopt;
+    }
     if (currentSaveFileHandler()) {
         return currentSaveFileHandler()(request);
     }
@@ -133,6 +182,10 @@ DialogHandler setDialogHandler(DialogHandler handler)
 
 int execDialog(QDialog& dialog)
 {
+    if (quitting()) {
+        dialog.setResult(QDialog::Rejected);
+        return QDialog::Rejected;
+    }
     if (currentDialogHandler()) {
         dialog.show();
         const int result = currentDialogHandler()(dialog);

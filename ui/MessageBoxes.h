@@ -26,6 +26,14 @@ struct Request
     QList<std::pair<QMessageBox::StandardButton, QString>> buttonTexts = {};
 };
 
+// Once the station is told to end (SIGTERM, SIGINT) no box is shown any more: each one asked answers at once as
+// its Escape key would (Cancel, No, or its only button), a dialog run modally is rejected and an input box or file
+// chooser cancelled, so the code that asked goes on to the shutdown instead of waiting for a person.
+void beginQuit();
+bool quitting();
+// Closes the modal boxes and dialogs that are open now (as their Escape key would), the innermost first.
+void dismissOpenModals();
+
 // Answers a request instead of showing a box; tests install one and record what was asked.
 using Handler = std::function<QMessageBox::StandardButton(const Request&)>;
 

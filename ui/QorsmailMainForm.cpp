@@ -499,7 +499,8 @@ void TQorsmailMainForm::closeEvent(QCloseEvent* event)
         // Unsaved changes are asked about only once the exit itself is allowed.
         const bool accepted = FormCloseQuery() && m_commands->confirmExit();
         m_inCloseQuery = false;
-        if (!accepted) {
+        // A signal that ends the station while a question was open has accepted the close meanwhile.
+        if (!accepted && !m_closeAccepted) {
             event->ignore();
             return;
         }

@@ -125,6 +125,10 @@ int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& opt
     }
     // A dialog closed while the window is hidden in the tray must not end the station; only an accepted close does.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Told to end while the window was being made.
+    if (MessageBoxes::quitting()) {
+        form->closeWithoutQuestion();
+    }
     QApplication::exec();
     exitHandler.run();
     if (options.onWindow) {

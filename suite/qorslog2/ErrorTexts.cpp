@@ -26,6 +26,7 @@ constexpr ErrorText Texts[] = {
     {QORSLOG_ERR_LOGIN, "后台机尚未登录"},
     {QORSLOG_ERR_NETWORK, "网络中断或后台程序未运行"},
     {QORSLOG_ERR_ARGUMENT, "参数错误（事件类型、级别或文本不合法）"},
+    {QORSLOG_ERR_RING_BUSY, "事件库文件被另一进程锁定，超过 1 秒未释放，事件未写入"},
 };
 constexpr const char* UnknownText = "未知错误";
 constexpr size_t TextCount = sizeof Texts / sizeof Texts[0];

@@ -34,8 +34,9 @@ bool convert(const char* to, const char* from, const std::string& in, std::strin
     return true;
 }
 
-// mkdir -p for one absolute or relative path; true when it exists as a directory afterwards.
-bool makePath(const std::string& path)
+// mkdir -p for one absolute or relative path; true when it exists as a directory afterwards. The last folder,
+// when it is made here, gets `mode` whatever the umask, and the group of the folder it is made in.
+bool makePath(const std::string& path, mode_t mode = 0755)
 {
     struct stat st
     {
@@ -52,10 +53,36 @@ bool makePath(const std::string& path)
             return false;
         }
     }
-    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (mkdir(path.c_str(), 0700) == 0) {
+        const size_t slash = path.find_last_of('/');
+        struct stat parent
+        {
+        };
+        if (slash != std::string::npos && stat(slash == 0 ? "/" : path.substr(0, slash).c_str(), &parent) == 0) {
+            [[maybe_unused]] const int rc = chown(path.c_str(), uid_t(-1), parent.st_gid);
+        }
+        chmod(path.c_str(), mode);
+    } else if (errno != EEXIST) {
         return false;
     }
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The ring's folder: the suite's writers, the members of the working directory's group, make the ring in it
+// (set-group-ID, so what they make there keeps the group); other users have no access. A folder this process
+// owns that still gives others access (made before this rule) loses it.
+bool makeRingFolder(const std::string& path)
+{
+    if (!makePath(path, 02770)) {
+        return false;
+    }
+    struct stat st
+    {
+    };
+    if (stat(path.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0007) != 0) {
+        chmod(path.c_str(), st.st_mode & 07770);
+    }
+    return true;
 }
 
 } // namespace
@@ -104,13 +131,18 @@ int openWorkDir(WorkDirInfo& info)
     if (!utf8ToGbk(path, gbk) || gbk.size() > 127) {
         return QORSLOG_ERR_WORKDIR;
     }
-    if ((path.size() > 1 && !makePath(path.substr(0, path.size() - 1))) || access(path.c_str(), W_OK | X_OK) != 0) {
+    // A working directory made here gives other users no access; its group may reach the ring's folder.
+    if ((path.size() > 1 && !makePath(path.substr(0, path.size() - 1), 0750))
+        || access(path.c_str(), W_OK | X_OK) != 0) {
         return QORSLOG_ERR_WORKDIR;
     }
-    for (const char* sub : {"CfgCache", "Debug", "EventLog"}) {
+    for (const char* sub : {"CfgCache", "Debug"}) {
         if (!makePath(path + sub)) {
             return QORSLOG_ERR_WORKDIR;
         }
+    }
+    if (!makeRingFolder(path + "EventLog")) {
+        return QORSLOG_ERR_WORKDIR;
     }
     info.nativePath = path;
     info.gbkPath = gbk;

@@ -6,9 +6,11 @@
 #include "EventRing.h"
 #include "WorkDir.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -18,8 +20,16 @@ struct LibraryState
     qorslog::WorkDirInfo workDir;
     qorslog::EventRing ring;
     std::string ringPath;
-    uint32_t generation = 0; // ring files mapped since InitLogLibrary
+    uint32_t generation = 0; // ring files opened since InitLogLibrary
     int32_t ringStatus = QORSLOG_RING_OK;
+    // The file read before the current one, deleted or replaced at the path but still whole, with its write
+    // state as the last writer left it.
+    qorslog::EventRing previous;
+    uint32_t previousGeneration = 0;
+    int32_t previousPos = 0;
+    uint64_t previousCount = 0;
+    uint64_t firstNew = 0; // of the current ring, see GetRingFirstNewEvent
+    int32_t lockHolder = 0; // of the last PostEvent that found the ring busy
 };
 
 // Never destroyed: exit handlers of the program (the station's calls ExitLogLibrary) may run after the
@@ -85,32 +95,128 @@ QorvaneSystemTime localNow()
     return t;
 }
 
-// Whether the mapped ring may be touched: it must still be the file at the ring's path, whole. Once per entry,
-// before any access: a mapping past the end of a file cut shorter raises SIGBUS, and a ring deleted and made
-// anew receives the events in its new file. A mapping that fails the test is dropped and the file at the path
-// mapped in its place, when it is a sound ring (a writer also creates it when there is none).
+// How long taking the write state of a ring that is no longer at the path waits for a writer still inside it.
+constexpr int64_t RetireWaitNs = 50'000'000;
+
+// The file read so far is no longer the one at the path. Still whole (deleted or replaced, not cut shorter), it
+// stays open as the previous ring with its write state taken once no writer is inside it; a file cut shorter is
+// closed.
+void retireRing(LibraryState& s)
+{
+    if (!s.ring.isOpen()) {
+        return;
+    }
+    int32_t pos = 0;
+    uint64_t count = 0;
+    if (s.ring.isWhole() && s.ring.finalState(pos, count, RetireWaitNs) == qorslog::RingRead::Ok) {
+        s.previous = std::move(s.ring);
+        s.previousGeneration = s.generation;
+        s.previousPos = pos;
+        s.previousCount = count;
+    } else {
+        s.previous.close();
+        s.previousGeneration = 0;
+    }
+    s.ring.close();
+}
+
+// The number of the first event of a freshly opened ring that the previous ring does not hold. Another ring
+// (another identity) holds none of its events. A copy of the previous ring holds the same events under the same
+// numbers up to the moment it was copied; what writers added to it after that differs.
+uint64_t firstNewEvent(const LibraryState& s)
+{
+    if (!s.previous.isOpen() || s.ring.identity() == 0 || s.ring.identity() != s.previous.identity()) {
+        return 0;
+    }
+    int32_t pos = 0;
+    uint64_t count = 0;
+    if (s.ring.writeState(pos, count) != qorslog::RingRead::Ok) {
+        return 0;
+    }
+    auto oldest = [](uint64_t n) { return n > QORSLOG_RING_SIZE ? n - QORSLOG_RING_SIZE : 0; };
+    const uint64_t from = std::max(oldest(count), oldest(s.previousCount));
+    const uint64_t to = std::min(count, s.previousCount);
+    if (from >= to) {
+        // No number is held by both: the copy is older than anything the previous ring still held.
+        return count;
+    }
+    auto slotOf = [](int32_t writePos, uint64_t written, uint64_t number) {
+        return int32_t(
+            (uint64_t(writePos) + 2 * QORSLOG_RING_SIZE - (written - number) % QORSLOG_RING_SIZE) % QORSLOG_RING_SIZE);
+    };
+    constexpr int32_t Chunk = 256;
+    std::vector<EventRecord> mine(Chunk);
+    std::vector<EventRecord> theirs(Chunk);
+    for (uint64_t number = from; number < to;) {
+        const int32_t n = int32_t(std::min<uint64_t>(Chunk, to - number));
+        const int32_t a = slotOf(pos, count, number);
+        const int32_t b = slotOf(s.previousPos, s.previousCount, number);
+        if (s.ring.read(a, n, mine.data()) != qorslog::RingRead::Ok
+            || s.previous.read(b, n, theirs.data()) != qorslog::RingRead::Ok) {
+            return 0;
+        }
+        for (int32_t k = 0; k < n; ++k) {
+            if (memcmp(&mine[size_t(k)], &theirs[size_t(k)], sizeof(EventRecord)) != 0) {
+                return number + uint64_t(k);
+            }
+        }
+        number += uint64_t(n);
+    }
+    return to;
+}
+
+// Whether the open ring may be used: it must still be the file at the ring's path, whole. Once per entry,
+// before any access: a ring deleted and made anew receives the events in its new file. A file that fails the
+// test is retired and the file at the path opened in its place, when it is a sound ring (a writer also creates
+// it when there is none).
 bool usableRing(LibraryState& s, bool forWriting)
 {
     struct stat st
     {
     };
     const bool present = ::stat(s.ringPath.c_str(), &st) == 0;
-    if (present && s.ring.isMappedFile(st)) {
+    if (present && s.ring.isFileAt(st)) {
         s.ringStatus = s.ring.held() ? QORSLOG_RING_HELD : QORSLOG_RING_OK;
         return true;
     }
-    s.ring.close();
+    retireRing(s);
     if (!present && !forWriting) {
         s.ringStatus = QORSLOG_RING_MISSING;
         return false;
     }
-    if (s.ring.open(s.ringPath, forWriting) != QORSLOG_OK) {
-        s.ringStatus = present ? QORSLOG_RING_DAMAGED : QORSLOG_RING_MISSING;
+    if (const int rc = s.ring.open(s.ringPath, forWriting); rc != QORSLOG_OK) {
+        s.ringStatus = !present             ? QORSLOG_RING_MISSING
+            : rc == QORSLOG_ERR_RING_FORMAT ? QORSLOG_RING_DAMAGED
+                                            : QORSLOG_RING_UNREADABLE;
         return false;
     }
     ++s.generation;
+    s.firstNew = firstNewEvent(s);
     s.ringStatus = QORSLOG_RING_OK;
     return true;
+}
+
+// A read found the file cut shorter while it read: the next entry sees it at the path and leaves it.
+void readFailed(LibraryState& s, qorslog::RingRead result)
+{
+    s.ringStatus = result == qorslog::RingRead::Held ? QORSLOG_RING_HELD : QORSLOG_RING_DAMAGED;
+}
+
+int32_t ringFailure(const LibraryState& s)
+{
+    return s.ringStatus == QORSLOG_RING_DAMAGED ? QORSLOG_ERR_RING_FORMAT : QORSLOG_ERR_RING_IO;
+}
+
+// The checks ReadEvents and ReadPreviousEvents make of their arguments; the start slot 0..4999.
+bool readArguments(int32_t* endPos, int32_t* startPos, int32_t* count, int32_t ringSize, EventRecord* records)
+{
+    return endPos && startPos && records && ringSize == QORSLOG_RING_SIZE && *count >= 0 && *count <= QORSLOG_RING_SIZE;
+}
+
+int32_t startSlot(int32_t startPos)
+{
+    const int32_t start = startPos % QORSLOG_RING_SIZE;
+    return start < 0 ? start + QORSLOG_RING_SIZE : start;
 }
 
 } // namespace
@@ -126,13 +232,12 @@ extern "C" int32_t InitLogLibrary(void)
         return rc;
     }
     s.ringPath = dir.nativePath + "EventLog/events.ring";
-    if (const int rc = s.ring.open(s.ringPath); rc != QORSLOG_OK) {
-        return rc;
-    }
-    s.generation = 1;
-    s.ringStatus = QORSLOG_RING_OK;
     s.workDir = dir;
+    s.generation = 0;
     s.initialised = true;
+    // A ring that cannot be used is a condition of the ring, not of the library: it is told by GetRingStatus
+    // and taken as soon as a sound one is there, as when it breaks later.
+    usableRing(s, true);
     return QORSLOG_OK;
 }
 
@@ -140,9 +245,12 @@ extern "C" void ExitLogLibrary(void)
 {
     LibraryState& s = state();
     s.ring.close();
+    s.previous.close();
+    s.previousGeneration = 0;
     s.workDir = {};
     s.ringPath.clear();
     s.generation = 0;
+    s.ringStatus = QORSLOG_RING_OK;
     s.initialised = false;
 }
 
@@ -162,7 +270,10 @@ extern "C" uint8_t GetEventWritePos(int32_t* pos)
     if (!pos || !s.initialised || !usableRing(s, false)) {
         return 0;
     }
-    *pos = s.ring.writePos();
+    if (const qorslog::RingRead r = s.ring.writePos(*pos); r != qorslog::RingRead::Ok) {
+        readFailed(s, r);
+        return 0;
+    }
     return 1;
 }
 
@@ -173,19 +284,17 @@ extern "C" uint8_t ReadEvents(
     if (!count) {
         return 0;
     }
-    if (!endPos || !startPos || !records || !s.initialised || ringSize != QORSLOG_RING_SIZE || *count < 0
-        || *count > QORSLOG_RING_SIZE || !usableRing(s, false)) {
+    if (!readArguments(endPos, startPos, count, ringSize, records) || !s.initialised || !usableRing(s, false)) {
         *count = 0;
         return 0;
     }
-    *endPos = s.ring.writePos();
-    int32_t start = *startPos % QORSLOG_RING_SIZE;
-    if (start < 0) {
-        start += QORSLOG_RING_SIZE;
+    qorslog::RingRead r = s.ring.writePos(*endPos);
+    if (r == qorslog::RingRead::Ok) {
+        r = s.ring.read(startSlot(*startPos), *count, records);
     }
-    if (!s.ring.read(start, *count, records)) {
+    if (r != qorslog::RingRead::Ok) {
         *count = 0;
-        s.ringStatus = QORSLOG_RING_HELD;
+        readFailed(s, r);
         return 0;
     }
     return 1;
@@ -194,7 +303,16 @@ extern "C" uint8_t ReadEvents(
 extern "C" uint64_t GetEventCount(void)
 {
     LibraryState& s = state();
-    return s.initialised && usableRing(s, false) ? s.ring.eventCount() : 0;
+    int32_t pos = 0;
+    uint64_t count = 0;
+    if (!s.initialised || !usableRing(s, false)) {
+        return 0;
+    }
+    if (const qorslog::RingRead r = s.ring.writeState(pos, count); r != qorslog::RingRead::Ok) {
+        readFailed(s, r);
+        return 0;
+    }
+    return count;
 }
 
 extern "C" int32_t GetRingStatus(uint32_t* generation)
@@ -216,11 +334,53 @@ extern "C" uint8_t GetEventWriteState(int32_t* pos, uint64_t* count)
     if (!pos || !count || !s.initialised || !usableRing(s, false)) {
         return 0;
     }
-    if (!s.ring.writeState(*pos, *count)) {
-        s.ringStatus = QORSLOG_RING_HELD;
+    if (const qorslog::RingRead r = s.ring.writeState(*pos, *count); r != qorslog::RingRead::Ok) {
+        readFailed(s, r);
         return 0;
     }
     return 1;
+}
+
+extern "C" uint8_t GetPreviousRingState(uint32_t* generation, int32_t* pos, uint64_t* count)
+{
+    LibraryState& s = state();
+    if (!generation || !pos || !count || !s.initialised) {
+        return 0;
+    }
+    usableRing(s, false); // a ring that went since the last call becomes the previous one now
+    if (!s.previous.isOpen()) {
+        return 0;
+    }
+    *generation = s.previousGeneration;
+    *pos = s.previousPos;
+    *count = s.previousCount;
+    return 1;
+}
+
+extern "C" uint8_t ReadPreviousEvents(int32_t* startPos, int32_t* count, int32_t ringSize, EventRecord* records)
+{
+    LibraryState& s = state();
+    if (!count) {
+        return 0;
+    }
+    int32_t scratchEnd = 0;
+    if (!readArguments(&scratchEnd, startPos, count, ringSize, records) || !s.initialised || !s.previous.isOpen()
+        || s.previous.read(startSlot(*startPos), *count, records) != qorslog::RingRead::Ok) {
+        *count = 0;
+        return 0;
+    }
+    return 1;
+}
+
+extern "C" uint64_t GetRingFirstNewEvent(void)
+{
+    LibraryState& s = state();
+    return s.initialised && s.ring.isOpen() ? s.firstNew : 0;
+}
+
+extern "C" int32_t GetRingLockHolder(void)
+{
+    return state().lockHolder;
 }
 
 extern "C" int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, const QorvaneSystemTime* time)
@@ -229,8 +389,9 @@ extern "C" int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, c
     if (!s.initialised) {
         return QORSLOG_ERR_NOT_INIT;
     }
-    if (!usableRing(s, true)) {
-        return s.ringStatus == QORSLOG_RING_DAMAGED ? QORSLOG_ERR_RING_FORMAT : QORSLOG_ERR_RING_IO;
+    // An open ring is checked by append() itself once it holds the lock; one stat for a write is enough.
+    if (!s.ring.isOpen() && !usableRing(s, true)) {
+        return ringFailure(s);
     }
     if (level < 0 || level > 0x7FFF || !textGbk || (time && !isCalendarTime(*time))) {
         return QORSLOG_ERR_ARGUMENT;
@@ -244,5 +405,20 @@ extern "C" int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, c
     const auto* text = reinterpret_cast<const unsigned char*>(textGbk);
     const size_t length = gbkFitLength(text, strnlen(textGbk, 4096), sizeof record.EventText - 1);
     memcpy(record.EventText, textGbk, length);
-    return s.ring.append(record);
+    // One deadline for the whole call, however often the ring is found replaced while waiting for its lock.
+    const int64_t deadline = qorslog::monotonicNs() + qorslog::WriteLockWaitNs;
+    s.lockHolder = 0;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int32_t rc = s.ring.append(record, s.ringPath, deadline);
+        if (rc == QORSLOG_ERR_RING_BUSY) {
+            s.lockHolder = int32_t(s.ring.lockHolder());
+        }
+        if (rc != qorslog::AppendMoved) {
+            return rc;
+        }
+        if (!usableRing(s, true)) {
+            return ringFailure(s);
+        }
+    }
+    return QORSLOG_ERR_RING_IO;
 }

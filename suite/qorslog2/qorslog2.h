@@ -4,7 +4,8 @@
  *
  * The event ring holds 5000 events in one file, EventLog/events.ring in the suite's working directory, shared
  * by every process of the suite: writers append under an exclusive lock and publish the new write position only
- * once the record is complete; readers never block.
+ * once the record is complete; readers never block. The file gives the members of its folder's group read and
+ * write access and nobody else any.
  *
  * Working directory: $QORVANE_WORKDIR when set, else $HOME/.local/share/qorvane/; always with a trailing '/'.
  * Texts (event texts, the working directory, error texts) are GBK (code page 936) bytes unless said otherwise.
@@ -65,9 +66,13 @@ typedef struct EventRecord
 #define QORSLOG_ERR_LOGIN (-12) /* the back-end machine is not logged in */
 #define QORSLOG_ERR_NETWORK (-13) /* network down or back end not running */
 #define QORSLOG_ERR_ARGUMENT (-14) /* a bad argument (level, type, text) */
+#define QORSLOG_ERR_RING_BUSY (-15) /* another process held the ring's lock for longer than a writer waits */
 
 /* Opens the working directory (creating it and its CfgCache/, Debug/ and EventLog/ folders when missing) and
- * the ring (creating it when missing). 0 on success, a negative code otherwise. A second call is harmless. */
+ * the ring (creating it when missing). 0 on success, a negative code otherwise (the working directory cannot be
+ * used). A ring file that cannot be used (damaged, cut short, not readable) does not fail the call: it is left as
+ * it is, GetRingStatus tells its condition, and the entries take the ring once a sound one is at the path.
+ * A second call is harmless. */
 int32_t InitLogLibrary(void);
 /* Releases the ring. */
 void ExitLogLibrary(void);
@@ -97,19 +102,40 @@ uint64_t GetEventCount(void);
 uint8_t GetEventWriteState(int32_t* pos, uint64_t* count);
 
 /* The ring's condition, as the file at its path is now. Every entry that reads or writes the ring checks it
- * first and never touches a mapping whose file was cut shorter, deleted or replaced: it maps the file at the path
- * in its place when that is a sound ring (a new ring counts its events from 0 again), and otherwise fails until
- * one is there. *generation (may be NULL) receives the number of ring files mapped since InitLogLibrary, 1 for
- * the first: a change tells a reader that it now reads another ring, from its first slot. */
+ * first and leaves a file that was cut shorter, deleted or replaced: it opens the file at the path in its place
+ * when that is a sound ring (a new ring counts its events from 0 again), and otherwise fails until one is there.
+ * Every touch of the mapped file is guarded (or a pread), so a file cut shorter in the middle of a call makes the
+ * call fail instead of raising SIGBUS; the library installs a SIGBUS handler for that, which passes every other
+ * SIGBUS on to the handler that was there before. *generation (may be NULL) receives the number of ring files
+ * opened since InitLogLibrary, 1 for the first (0 while none could be): a change tells a reader that it now
+ * reads another ring, from its first slot or from GetRingFirstNewEvent. */
 #define QORSLOG_RING_OK 0
 #define QORSLOG_RING_HELD 1 /* the last read gave up on a writer that holds the ring (stopped mid-write) */
 #define QORSLOG_RING_MISSING 2 /* no ring file at the path */
 #define QORSLOG_RING_DAMAGED 3 /* the file at the path is no sound ring (cut short, wrong size or magic) */
+#define QORSLOG_RING_UNREADABLE 4 /* the file at the path cannot be opened (no permission, I/O error) */
 /* One of the QORSLOG_RING_ values, or QORSLOG_ERR_NOT_INIT. */
 int32_t GetRingStatus(uint32_t* generation);
 
+/* When the ring file that was read is deleted or replaced at the path, its file stays open as the previous ring
+ * (unless it was cut shorter) until another ring replaces the current one or ExitLogLibrary, so a reader can
+ * still read the events it had not read yet. GetPreviousRingState gives the generation the previous ring had
+ * and its write position and count as the last writer left them; zero when there is no previous ring.
+ * ReadPreviousEvents reads it as ReadEvents reads the current ring (ringSize 5000). */
+uint8_t GetPreviousRingState(uint32_t* generation, int32_t* pos, uint64_t* count);
+uint8_t ReadPreviousEvents(int32_t* startPos, int32_t* count, int32_t ringSize, EventRecord* records);
+/* The number of the current ring's first event that the previous ring did not hold: 0 for another ring; for a
+ * copy of the previous ring put back at the path (same identity, another file) the first event that differs
+ * from the previous ring's event of the same number, so a reader never takes the copy's old events as new. */
+uint64_t GetRingFirstNewEvent(void);
+/* After PostEvent returned QORSLOG_ERR_RING_BUSY: the process that /proc/locks named as holding the ring's
+ * lock, 0 when it named none. */
+int32_t GetRingLockHolder(void);
+
 /* Appends one event. type is any event type number, level 0..0x7FFF, textGbk a NUL-terminated GBK text (cut at a
  * character boundary to 255 bytes). time may be NULL for now; its wMilliseconds gives the milliseconds part.
+ * Waits about a second at most for the ring's lock (QORSLOG_ERR_RING_BUSY after that), and after taking it
+ * checks that the file is still the one at the path, so an event never goes into a deleted ring.
  * Returns the ring position written (0..4999) or a negative code. */
 int32_t PostEvent(int32_t type, int32_t level, const char* textGbk, const QorvaneSystemTime* time);
 

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The real station when its ring file fails it: deleted and made anew, cut to nothing, held by a stopped writer,
-// and a resumed mark whose ring moves on by more than it holds. Each fault is logged once, the station keeps
-// sending and obeys SIGTERM, and no mail lists events that are not its own.
+// The real station when its ring file fails it: deleted and made anew, cut to nothing (also before it starts),
+// held by a stopped writer, deleted before its events were read, copied back over itself, and a resumed mark
+// whose ring moves on by more than it holds. Each fault is logged once, the station keeps sending and obeys
+// SIGTERM, also from its boxes, and no mail lists events that are not its own.
 
 #include "GbkCodec.h"
 #include "LangTexts.h"
+#include "LocalTime.h"
 #include "RingStation.h"
+#include "TaskMarkFile.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <csignal>
 #include <fcntl.h>
@@ -68,6 +73,33 @@ pid_t startStoppedWriter(const QString& ring)
     ++seq;
     ::pwrite(fd, &seq, 4, 28);
     ::_exit(0);
+}
+
+// The mark file of a last run that left one event mail being retried: task `index` of the tables, tried once,
+// its range the single event at ring position 0.
+QByteArray pendingMarkFile(const TMailTables& tables, int index)
+{
+    TaskMarkFile::Entry e;
+    e.kind = TTaskKind::Event;
+    e.index = index;
+    e.fingerprint = TaskMarkFile::fingerprintOf(tables.EventTasks.task(index));
+    e.mailId.fill(0x5A);
+    e.title = Gbk::fieldBytes(tables.EventTasks.task(index).Title);
+    e.eventState = {2, 0, 1, ToSystemTime(QDateTime::currentDateTime()), 1};
+    return TaskMarkFile::encode({e});
+}
+
+std::vector<TaskMarkFile::Entry> markEntries(const QString& workDir)
+{
+    QFile f(workDir + QStringLiteral("QorMail.marks"));
+    const auto entries = f.open(QIODevice::ReadOnly) ? TaskMarkFile::decode(f.readAll()) : std::nullopt;
+    return entries.value_or(std::vector<TaskMarkFile::Entry>{});
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 bool resume(pid_t writer)
@@ -198,4 +230,127 @@ TEST(RingFaults, AResumedMarkListsItsOwnEventsOrSaysTheyWereOverwritten)
         }
         EXPECT_EQ(st.station.terminate(), 0);
     }
+}
+
+// Started on a ring cut to nothing, the station starts all the same: it says so, sends the mail the last run left
+// being retried (its events cannot be listed), reads the next sound ring from its first slot, and SIGTERM ends
+// it within a second while its exit question is open, its pending mark written. A start that the working
+// directory stops ends on SIGTERM from its error box too, with the exit code of a failed start.
+TEST(RingFaults, AStationStartedOnACutRingSendsWhatIsPendingAndSigtermEndsItFromAnyBox)
+{
+    TRingStation st;
+    {
+        // A working directory whose path does not fit the library's 128 bytes.
+        const QString tooLong = st.dir.path() + QString(130, QLatin1Char('d')) + QLatin1Char('/');
+        ASSERT_TRUE(QDir().mkpath(tooLong));
+        TStation stopped(tooLong);
+        stopped.start();
+        QThread::msleep(1000);
+        ASSERT_GT(stopped.pid(), 0) << "the error box is open: " << stopped.output().toStdString();
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(stopped.terminate(), 1); // the start failed, whatever closed its box
+        EXPECT_LT(timer.elapsed(), 1000);
+    }
+
+    st.files.tables.SmtpSettings.MaxSendTries = 5;
+    st.files.addEventTask(QStringLiteral("事故报告"), 0, QStringLiteral("差动保护"));
+    st.files.addEventTask(QStringLiteral("开关报告"), 600, QStringLiteral("开关分闸"));
+    ASSERT_TRUE(st.server.start());
+    ASSERT_TRUE(st.files.write(st.dir.path(), st.server.port(), 1));
+    ASSERT_TRUE(writeFile(st.dir.path() + QStringLiteral("QorMail.marks"), pendingMarkFile(st.files.tables, 0)));
+    ASSERT_TRUE(writeFile(st.ring(), {}));
+    const QString flag = st.dir.path() + QStringLiteral("ask-exit");
+    const QString script = st.dir.path() + QStringLiteral("driver.json");
+    ASSERT_TRUE(writeFile(script, QStringLiteral(R"([{"when": "%1"}, {"action": "Exit1"}])").arg(flag).toUtf8()));
+    st.station.setEnvironment(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(QORSMAIL_TEST_PLUGIN_DIR));
+    st.station.setEnvironment(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("qorsmaildriver:") + script);
+    st.station.start();
+    ASSERT_TRUE(st.station.waitForWindow()) << st.station.output().toStdString();
+    EXPECT_TRUE(st.waitForLine(LangText::RingWatch_Str::Str2)) << readDebugLog(st.dir.path()).toStdString();
+    EXPECT_TRUE(
+        readDebugLog(st.dir.path())
+            .contains(
+                text(LangText::TaskMarkStore_Str::Str0)
+                    .arg(text(LangText::QorsmailMain_Str::Str37), QStringLiteral("事故报告"), QStringLiteral("1"))));
+    ASSERT_TRUE(st.server.waitForMails(1, 15000)) << readDebugLog(st.dir.path()).toStdString();
+    EXPECT_EQ(st.mailLines(0), QStringList{text(LangText::RingWatch_Str::Str5).arg(1)});
+
+    ASSERT_TRUE(QFile::remove(st.ring()));
+    ASSERT_TRUE(st.post(QStringLiteral("1号主变差动保护动作"))); // makes a sound ring
+    ASSERT_TRUE(st.post(QStringLiteral("2号开关分闸")));
+    ASSERT_TRUE(st.waitForLine(LangText::RingWatch_Str::Str3)) << readDebugLog(st.dir.path()).toStdString();
+    ASSERT_TRUE(st.server.waitForMails(2, 15000)) << readDebugLog(st.dir.path()).toStdString();
+    EXPECT_TRUE(st.mailLines(1).value(0).endsWith(QStringLiteral("  1号主变差动保护动作")));
+    QElapsedTimer marked;
+    marked.start();
+    auto onlySwitchMark = [&] {
+        const auto entries = markEntries(st.dir.path());
+        return entries.size() == 1 && entries[0].index == 1;
+    };
+    while (!onlySwitchMark() && marked.elapsed() < 10000) {
+        QThread::msleep(50);
+    }
+    ASSERT_TRUE(onlySwitchMark());
+
+    ASSERT_TRUE(writeFile(flag, {}));
+    ASSERT_TRUE(st.station.waitForOutput("qorsmail-driver: step 2 done")) << st.station.output().toStdString();
+    QThread::msleep(500); // the exit question is open
+    ASSERT_GT(st.station.pid(), 0);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(st.station.terminate(), 0);
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_TRUE(readDebugLog(st.dir.path()).contains(text(LangText::QorsmailMain_Str::Str2)));
+    const auto left = markEntries(st.dir.path());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].index, 1);
+    EXPECT_EQ(st.server.mails().size(), 2);
+}
+
+// An event that the station had not read when its ring was deleted is read from the deleted file and mailed; the
+// mail of its task goes on with the events of the new ring. A copy of the ring put back over the path (another
+// file, the same events) is read from its first new event: its old events are never mailed again.
+TEST(RingFaults, EventsOfADeletedRingAreMailedAndACopyPutBackIsNotReadAgain)
+{
+    auto post = [](const QString& what) { return PostEvent(3, 1, Gbk::encode(what).constData(), nullptr) >= 0; };
+    TRingStation st;
+    st.files.addEventTask(QStringLiteral("事故报告"), 1, QStringLiteral("差动保护"));
+    st.files.addEventTask(QStringLiteral("开关报告"), 1, QStringLiteral("开关分闸"));
+    ASSERT_TRUE(st.start()) << st.station.output().toStdString();
+    ASSERT_TRUE(post(QStringLiteral("1号主变差动保护动作")));
+    ASSERT_TRUE(QFile::remove(st.ring()));
+    ASSERT_TRUE(post(QStringLiteral("2号开关分闸"))); // into a new ring
+    ASSERT_TRUE(st.server.waitForMails(2, 15000)) << readDebugLog(st.dir.path()).toStdString();
+    QStringList first = st.mailLines(0);
+    QStringList second = st.mailLines(1);
+    if (second.value(0).endsWith(QStringLiteral("  1号主变差动保护动作"))) {
+        std::swap(first, second);
+    }
+    ASSERT_EQ(first.size(), 2) << first.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(first[0].endsWith(QStringLiteral("  1号主变差动保护动作")));
+    EXPECT_TRUE(first[1].endsWith(QStringLiteral("  2号开关分闸")));
+    ASSERT_EQ(second.size(), 1) << second.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(second[0].endsWith(QStringLiteral("  2号开关分闸")));
+    EXPECT_TRUE(readDebugLog(st.dir.path()).contains(text(LangText::RingSwitch_Str::Str1).arg(st.ring()).arg(1)));
+
+    QFile ring(st.ring());
+    ASSERT_TRUE(ring.open(QIODevice::ReadOnly));
+    const QByteArray copy = ring.readAll(); // holds 2号开关分闸
+    ring.close();
+    ASSERT_TRUE(post(QStringLiteral("3号开关分闸")));
+    ASSERT_TRUE(st.server.waitForMails(3, 15000)) << readDebugLog(st.dir.path()).toStdString();
+    EXPECT_EQ(st.mailLines(2).size(), 1);
+    const QString copyPath = st.ring() + QStringLiteral(".copy");
+    ASSERT_TRUE(writeFile(copyPath, copy));
+    ASSERT_EQ(::rename(QFile::encodeName(copyPath).constData(), QFile::encodeName(st.ring()).constData()), 0);
+    ASSERT_TRUE(post(QStringLiteral("4号开关分闸")));
+    ASSERT_TRUE(st.server.waitForMails(4, 15000)) << readDebugLog(st.dir.path()).toStdString();
+    const QStringList fourth = st.mailLines(3);
+    ASSERT_EQ(fourth.size(), 1) << fourth.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(fourth[0].endsWith(QStringLiteral("  4号开关分闸")));
+    QThread::msleep(2500);
+    EXPECT_EQ(st.server.mails().size(), 4);
+    EXPECT_TRUE(st.waitForLine(LangText::RingSwitch_Str::Str2)) << readDebugLog(st.dir.path()).toStdString();
+    EXPECT_EQ(st.station.terminate(), 0);
 }

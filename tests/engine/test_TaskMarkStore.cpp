@@ -346,8 +346,10 @@ TEST_F(MarkStoreTest, AMarkThatNoLongerAppliesIsDroppedWithItsReason)
     }
 }
 
-// Marks no run of the send loop could leave: each is dropped with its own line, the others are resumed.
-TEST_F(MarkStoreTest, MarksOutOfBoundsAreDroppedWithTheirLineAndTheOthersResumed)
+// Marks whose retry count or time no run of the send loop would leave now are resumed with a line that says
+// so: more attempts than MaxSendTries allows now get one more, a time ahead of the clock counts from now. Only
+// what the file's bounds forbid sets the file aside.
+TEST_F(MarkStoreTest, MarksResumeWhateverTheirAttemptsAndTimeOnlyAFileOutOfBoundsIsSetAside)
 {
     auto editEntry = [](MarkStoreTest& t, void (*edit)(TaskMarkFile::Entry&)) {
         auto entries = TaskMarkFile::decode(t.fileBytes());
@@ -356,27 +358,37 @@ TEST_F(MarkStoreTest, MarksOutOfBoundsAreDroppedWithTheirLineAndTheOthersResumed
         t.writeFile(TaskMarkFile::encode(*entries));
     };
     SYSTEMTIME ahead = T0;
-    ahead.wYear = 2025;
+    ahead.wYear = uint16_t(ahead.wYear + 1);
     struct TCase
     {
         const char* name;
         std::function<void(MarkStoreTest&)> change;
         QString line; // about 事故
-        bool resumed; // 日报's mark
+        bool resumed; // both marks
+        std::function<void(const TEventTaskState&)> check = {}; // 事故's state once resumed
     };
     const TCase cases[] = {
-        {"a billion attempts",
+        {"more attempts than now allowed",
             [&](MarkStoreTest& t) {
                 editEntry(t, [](TaskMarkFile::Entry& e) { e.eventState.RetryCount = 1000000000; });
             },
-            text(LangText::MarkRestore_Str::Str0).arg(U("事件邮件"), U("事故"), U("1000000000"), U("5")),
-            true},
+            text(LangText::MarkResume_Str::Str0).arg(U("事件邮件"), U("事故"), U("1000000000"), U("5")),
+            true,
+            [](const TEventTaskState& s) { EXPECT_EQ(s.RetryCount, 5) << "the next failure gives it up"; }},
         {"a trigger time a year ahead",
             [&](MarkStoreTest& t) {
                 editEntry(t, [](TaskMarkFile::Entry& e) { e.eventState.TriggerTime.wYear += 1; });
             },
-            text(LangText::MarkRestore_Str::Str1).arg(U("事件邮件"), U("事故"), DateTimeText(ahead)),
-            true},
+            text(LangText::MarkResume_Str::Str1)
+                .arg(U("事件邮件"),
+                    U("事故"),
+                    DateTimeText(ahead),
+                    DateTimeText(ToSystemTime(FromSystemTime(T0).addSecs(60)))),
+            true,
+            [&](const TEventTaskState& s) {
+                const SYSTEMTIME now = m_clock.now();
+                EXPECT_EQ(std::memcmp(&s.TriggerTime, &now, sizeof now), 0) << "counts from now";
+            }},
         {"more marks than a file of ours holds",
             [](MarkStoreTest& t) {
                 QByteArray bytes = QByteArray("QORMARKS") + QByteArray("\x02\x00\x00\x00\x01\x00\x01\x00", 8);
@@ -403,8 +415,12 @@ TEST_F(MarkStoreTest, MarksOutOfBoundsAreDroppedWithTheirLineAndTheOthersResumed
         auto run = start();
         const QString panel = run->panel.join(QLatin1Char('\n'));
         EXPECT_TRUE(panel.contains(c.line)) << c.name << ": " << panel.toStdString();
-        EXPECT_EQ(run->tables.EventTasks.state(0).State, 0) << c.name;
+        EXPECT_EQ(run->tables.EventTasks.state(0).State, c.resumed ? 1 : 0) << c.name;
         EXPECT_EQ(run->tables.EventTasks.state(1).State, c.resumed ? 1 : 0) << c.name;
+        if (c.check) {
+            SCOPED_TRACE(c.name);
+            c.check(run->tables.EventTasks.state(0));
+        }
         run->main->DestroyEngine();
     }
 }

@@ -125,27 +125,29 @@ TEST(EventRingWorkDir, TooLongOrUnusablePathFailsWithMinusOne)
     EXPECT_EQ(PostEvent(1, 1, "x", nullptr), QORSLOG_ERR_NOT_INIT);
 }
 
+// A file at the ring's path that is no ring of ours is never overwritten: the library starts without a ring
+// (its condition told by GetRingStatus), writers are refused with -8 and nothing is read.
 TEST(EventRingFile, WrongSizeOrMagicIsRefusedAndKept)
 {
     TTempWorkDir dir(false);
     ASSERT_TRUE(QDir().mkpath(dir.path() + QStringLiteral("EventLog")));
-
-    QFile small(dir.ringPath());
-    ASSERT_TRUE(small.open(QIODevice::WriteOnly));
-    small.write(QByteArray(1000, 'z'));
-    small.close();
-    EXPECT_EQ(InitLogLibrary(), QORSLOG_ERR_RING_FORMAT);
-    EXPECT_EQ(fileBytes(dir.ringPath()), QByteArray(1000, 'z'));
-    EXPECT_EQ(PostEvent(1, 1, "x", nullptr), QORSLOG_ERR_NOT_INIT);
-
-    // Right size, wrong magic.
+    auto refused = [&](const QByteArray& bytes, const char* what) {
+        QFile file(dir.ringPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        EXPECT_EQ(InitLogLibrary(), 0) << what;
+        EXPECT_EQ(GetRingStatus(nullptr), QORSLOG_RING_DAMAGED) << what;
+        EXPECT_EQ(PostEvent(1, 1, "x", nullptr), QORSLOG_ERR_RING_FORMAT) << what;
+        int32_t pos = 0;
+        EXPECT_EQ(GetEventWritePos(&pos), 0) << what;
+        ExitLogLibrary();
+        EXPECT_EQ(fileBytes(dir.ringPath()), bytes) << what;
+    };
+    refused(QByteArray(1000, 'z'), "too small");
     QByteArray bad(20480 + 5000 * 941, '\0');
     memcpy(bad.data(), "NOTARING", 8);
-    ASSERT_TRUE(small.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    small.write(bad);
-    small.close();
-    EXPECT_EQ(InitLogLibrary(), QORSLOG_ERR_RING_FORMAT);
-    EXPECT_EQ(fileBytes(dir.ringPath()), bad);
+    refused(bad, "right size, wrong magic");
     EXPECT_NE(QString::fromUtf8(GetErrorTextUtf8(QORSLOG_ERR_RING_FORMAT)).indexOf(QStringLiteral("大小")), -1);
 
     // A ring of this library with a damaged header: another version, or a write position outside the ring.
@@ -156,11 +158,7 @@ TEST(EventRingFile, WrongSizeOrMagicIsRefusedAndKept)
     for (const auto& [offset, value] : {std::pair{8, 2u}, std::pair{12, 940u}, std::pair{24, 5000u}}) {
         QByteArray damaged = good;
         memcpy(damaged.data() + offset, &value, 4);
-        ASSERT_TRUE(small.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        small.write(damaged);
-        small.close();
-        EXPECT_EQ(InitLogLibrary(), QORSLOG_ERR_RING_FORMAT) << offset;
-        EXPECT_EQ(fileBytes(dir.ringPath()), damaged) << offset;
+        refused(damaged, "damaged header");
     }
 }
 

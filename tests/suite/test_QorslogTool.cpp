@@ -12,7 +12,11 @@
 #include <QProcessEnvironment>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -46,6 +50,37 @@ std::vector<EventRecord> readRing(int32_t from, int32_t count)
     EXPECT_NE(ReadEvents(&end, &from, &count, 5000, out.data()), 0);
     out.resize(size_t(count));
     return out;
+}
+
+// Another process that holds an flock on the file (as `flock -s events.ring sleep 1d` does) until it is killed.
+pid_t holdLock(const QString& path, int op)
+{
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        return -1;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ready[0]);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+        if (fd < 0 || ::flock(fd, op) != 0 || ::write(ready[1], "x", 1) != 1) {
+            ::_exit(1);
+        }
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c = 0;
+    const bool locked = pid > 0 && ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    return locked ? pid : -1;
+}
+
+void endHolder(pid_t pid)
+{
+    int status = 0;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
 }
 
 } // namespace
@@ -165,4 +200,54 @@ TEST(QorslogTool, GenerateKeepsItsRateAndStopsOnSigterm)
     EXPECT_EQ(endless.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(endless.exitCode(), 0);
     EXPECT_TRUE(QString::fromUtf8(endless.readAllStandardError()).contains(QStringLiteral("events posted")));
+}
+
+// A writer waits about a second for the ring's lock and then fails with an error naming the ring and the holder;
+// one that waited while the ring was deleted and made anew writes into the new ring, never into the deleted
+// file. The ring and its folder give other users no access.
+TEST(QorslogTool, PostGivesUpOnAHeldRingAndNeverWritesIntoADeletedOne)
+{
+    TTempWorkDir dir;
+    ASSERT_EQ(dir.initResult(), 0);
+    const auto others = QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    EXPECT_EQ(QFile::permissions(dir.ringPath()) & others, 0);
+    EXPECT_EQ(QFile::permissions(dir.path() + QStringLiteral("EventLog")) & others, 0);
+
+    const pid_t reader = holdLock(dir.ringPath(), LOCK_SH);
+    ASSERT_GT(reader, 0);
+    QElapsedTimer timer;
+    timer.start();
+    const TRun busy = runTool({"post", "--type", "1", "--level", "1", "held"}, dir.path());
+    const qint64 waited = timer.elapsed();
+    endHolder(reader);
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_GE(waited, 900);
+    EXPECT_LT(waited, 3000);
+    for (const QString& part : {QString::fromUtf8(GetErrorTextUtf8(QORSLOG_ERR_RING_BUSY)),
+             dir.ringPath(),
+             QStringLiteral("process %1").arg(reader)}) {
+        EXPECT_TRUE(busy.err.contains(part)) << part.toStdString() << " in " << busy.err.toStdString();
+    }
+
+    const pid_t writer = holdLock(dir.ringPath(), LOCK_EX);
+    ASSERT_GT(writer, 0);
+    QProcess waiting;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QORVANE_WORKDIR"), dir.path());
+    waiting.setProcessEnvironment(env);
+    waiting.start(QStringLiteral(QORSLOG_BIN), {"post", "--type", "1", "--level", "1", "waited"});
+    ASSERT_TRUE(waiting.waitForStarted(5000));
+    QThread::msleep(200);
+    ASSERT_TRUE(QFile::remove(dir.ringPath()));
+    const TRun fresh = runTool({"post", "--type", "1", "--level", "1", "fresh"}, dir.path());
+    EXPECT_EQ(fresh.out, QStringLiteral("0\n")) << fresh.err.toStdString();
+    endHolder(writer); // the waiting writer gets the lock of the deleted file now
+    ASSERT_TRUE(waiting.waitForFinished(5000));
+    EXPECT_EQ(waiting.exitCode(), 0) << waiting.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(waiting.readAllStandardOutput()), QStringLiteral("1\n"));
+    const TRun dump = runTool({"dump"}, dir.path());
+    const QStringList lines = dump.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << dump.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("  fresh")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("  waited")));
 }

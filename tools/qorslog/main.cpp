@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -91,6 +92,46 @@ std::optional<QorvaneSystemTime> parseTime(const QString& text)
 int openLibrary()
 {
     return InitLogLibrary();
+}
+
+QString ringPath()
+{
+    char buffer[128] = {};
+    GetWorkDir(buffer);
+    return Gbk::decode(buffer, strnlen(buffer, sizeof buffer)) + QStringLiteral("EventLog/events.ring");
+}
+
+// A read entry that failed: the code that says why, from the ring's condition.
+int32_t ringErrorCode()
+{
+    return GetRingStatus(nullptr) == QORSLOG_RING_DAMAGED ? QORSLOG_ERR_RING_FORMAT : QORSLOG_ERR_RING_IO;
+}
+
+// The ring's lock held past the writer's wait: who holds it, as far as /proc/locks tells.
+void reportBusyRing()
+{
+    const int32_t holder = GetRingLockHolder();
+    QString who = QStringLiteral("another process");
+    if (holder > 0) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(holder));
+        const QString name =
+            comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+        who = name.isEmpty() ? QStringLiteral("process %1").arg(holder)
+                             : QStringLiteral("process %1 (%2)").arg(holder).arg(name);
+    }
+    fprintf(stderr,
+        "qorslog: the ring %s is locked by %s; the event was not written\n",
+        ringPath().toUtf8().constData(),
+        who.toUtf8().constData());
+}
+
+int postError(int32_t code)
+{
+    const int rc = libraryError("PostEvent", code);
+    if (code == QORSLOG_ERR_RING_BUSY) {
+        reportBusyRing();
+    }
+    return rc;
 }
 
 // Options "--name value" in any order before the positional arguments; unknown options are refused.
@@ -181,7 +222,7 @@ int cmdPost(const QStringList& args)
     }
     const int32_t pos = PostEvent(int32_t(*type), int32_t(*level), text.constData(), time ? &*time : nullptr);
     if (pos < 0) {
-        return libraryError("PostEvent", pos);
+        return postError(pos);
     }
     if (text.size() > 255) {
         fprintf(stderr, "qorslog: the text was cut to %zu bytes\n", Gbk::fitLength(text, 255));
@@ -201,7 +242,7 @@ int cmdPos(const QStringList& args)
     }
     int32_t pos = 0;
     if (!GetEventWritePos(&pos)) {
-        return libraryError("GetEventWritePos", QORSLOG_ERR_RING_IO);
+        return libraryError("GetEventWritePos", ringErrorCode());
     }
     printf("%d\n", pos);
     ExitLogLibrary();
@@ -249,7 +290,7 @@ int cmdDump(const QStringList& args)
     }
     int32_t writePos = 0;
     if (!GetEventWritePos(&writePos)) {
-        return libraryError("GetEventWritePos", QORSLOG_ERR_RING_IO);
+        return libraryError("GetEventWritePos", ringErrorCode());
     }
     // Without FROM: the oldest stored event; without COUNT: up to the write position.
     const uint64_t stored = std::min<uint64_t>(GetEventCount(), QORSLOG_RING_SIZE);
@@ -266,7 +307,7 @@ int cmdDump(const QStringList& args)
     std::vector<EventRecord> records(size_t(std::max(n, 1)));
     int32_t end = 0;
     if (!ReadEvents(&end, &start, &n, QORSLOG_RING_SIZE, records.data())) {
-        return libraryError("ReadEvents", QORSLOG_ERR_RING_IO);
+        return libraryError("ReadEvents", ringErrorCode());
     }
     for (int32_t i = 0; i < n; ++i) {
         printf("%s\n", eventLine((start + i) % QORSLOG_RING_SIZE, records[size_t(i)]).toUtf8().constData());
@@ -321,7 +362,7 @@ int cmdGenerate(const QStringList& args)
         const TGeneratedEvent e = generator.next();
         const int32_t pos = PostEvent(e.Type, e.Level, Gbk::encode(e.Text).constData(), nullptr);
         if (pos < 0) {
-            return libraryError("PostEvent", pos);
+            return postError(pos);
         }
         ++posted;
     }

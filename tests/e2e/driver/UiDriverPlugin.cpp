@@ -3,6 +3,7 @@
 // the unchanged qormail binary through QT_PLUGIN_PATH and QT_QPA_GENERIC_PLUGINS=qorsmaildriver:<script.json>.
 // The script is a list of steps, done in order as soon as the window they need is shown:
 //
+//     {"when": "/path/of/a/file"}                       wait until the test makes that file
 //     {"action": "AddEventMail1"}                       trigger an action of the main window
 //     {"dialog": "TEventmailPropertyDlg",               in the shown dialog of that name: set fields
 //      "set": {"TitleEdit": "…", "ReceiverMemo": "…"},  (line edit, memo, spin box, check box, combo box)
@@ -94,6 +95,12 @@ private:
             return;
         }
         const QJsonObject step = m_steps[m_step].toObject();
+        if (step.contains(QLatin1String("when"))) {
+            if (QFile::exists(step[QLatin1String("when")].toString())) {
+                done();
+            }
+            return;
+        }
         if (step.contains(QLatin1String("action"))) {
             QWidget* main = shownWindow(QStringLiteral("TQorsmailMainForm"));
             if (!main) {
