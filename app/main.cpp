@@ -15,13 +15,16 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
 TQorsmailMainForm* g_window = nullptr;
+bool g_headless = false;
 
 void onTerminateSignal(int)
 {
@@ -61,6 +64,10 @@ void installSignalHandlers(QObject* parent)
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
         char buffer[16];
         while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
+        if (g_headless) {
+            QCoreApplication::quit(); // no window, nothing to ask: the shutdown runs in its order
+            return;
+        }
         if (!MessageBoxes::quitting()) {
             quitOnSignal();
         }
@@ -73,17 +80,46 @@ void installSignalHandlers(QObject* parent)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Whether the arguments hold --headless; it is taken out, so Qt sees only its own.
+bool takeHeadlessOption(int& argc, char* argv[])
+{
+    bool found = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            found = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("qormail"));
-    QApplication::setApplicationDisplayName(QStringLiteral("QORVANE"));
-    // Wayland desktops find the menu entry, and so the icon, of the window by this name.
-    QGuiApplication::setDesktopFileName(QStringLiteral("cn.qorvane.qormail"));
+    g_headless = takeHeadlessOption(argc, argv);
+    // Without a display Qt would abort in the window system's set-up: the station says why and ends.
+    const bool noDisplay = !g_headless && !WindowPlatformAvailable(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (g_headless || noDisplay) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+        QApplication::setApplicationDisplayName(QStringLiteral("QORVANE"));
+        // Wayland desktops find the menu entry, and so the icon, of the window by this name.
+        QGuiApplication::setDesktopFileName(QStringLiteral("cn.qorvane.qormail"));
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("qormail"));
 
     LangEngine().LoadLanguageFile();
+    if (noDisplay) {
+        std::fprintf(stderr, "%s\n", GetLangText(LangText::Service_Str::Str2).toLocal8Bit().constData());
+        return StationExitStartFailed;
+    }
 
     TSingleInstance instance;
     if (!instance.CheckSingleInstance(QStringLiteral("Tqorsmail_form"))) {
@@ -95,10 +131,13 @@ int main(int argc, char* argv[])
         }
         return StationExitOk;
     }
-    installSignalHandlers(&app);
+    installSignalHandlers(app.get());
 
     TQorsLog2Library log;
     TSystemClock clock;
+    if (g_headless) {
+        return RunHeadlessStation(log, clock);
+    }
     TStationOptions options;
     options.instance = &instance;
     options.onWindow = [](TQorsmailMainForm* window) { g_window = window; };

@@ -6,6 +6,7 @@
 #   share/qorvane/Language/      language files, where the station looks when none lies beside it
 #   share/applications, share/icons/hicolor, share/metainfo   desktop integration
 #   share/man/man1, share/doc/qormail                         manual
+#   lib/systemd/user/qormail.service                          the station as a user service (--headless)
 set(QORSMAIL_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/qorvane)
 set(QORSMAIL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/qormail)
 set(QORSMAIL_DATADIR_RELATIVE ${CMAKE_INSTALL_DATADIR}/qorvane)
@@ -57,6 +58,9 @@ install(FILES ${QORSMAIL_DOC_IMAGES} DESTINATION ${QORSMAIL_DOCDIR}/images)
 # Examples an operator copies and edits; the demo's own files carry the placeholders its scripts fill in.
 install(FILES packaging/examples/README packaging/examples/tasks.json packaging/examples/QorMail.ini
     DESTINATION ${QORSMAIL_DOCDIR}/examples)
+
+# systemd looks for user units in /usr/lib/systemd/user whatever the architecture.
+install(FILES packaging/qormail.service DESTINATION lib/systemd/user)
 
 add_subdirectory(desktop)
 add_subdirectory(man)

@@ -383,6 +383,63 @@ QORSMAIL_TEXT(SmtpRelay_Str, Str2, "%1 中的 %2 会在每次启动时替代这�
 QORSMAIL_TEXT(SmtpRelay_Str, Str3, "备用服务器地址只能由字母、数字、点、连字符和冒号组成！")
 } // namespace SmtpRelay_Str
 
+// Texts of ours for the station run as a service (no window): the status line the service manager shows, the
+// refusal to start a window without a display.
+namespace Service_Str {
+// %1 tasks, %2 mails waiting to be sent, %3 when the last mail went out (or Str1).
+QORSMAIL_TEXT(Service_Str, Str0, "任务 %1 个，待发 %2 个，最近发出：%3")
+QORSMAIL_TEXT(Service_Str, Str1, "无")
+QORSMAIL_TEXT(Service_Str,
+    Str2,
+    "qormail：没有可用的显示（DISPLAY 和 WAYLAND_DISPLAY 均未设置），无法打开窗口。不带窗口运行请用 qormail "
+    "--headless")
+QORSMAIL_TEXT(Service_Str, Str3, "不带窗口运行（--headless），日志同时输出到标准输出")
+} // namespace Service_Str
+
+// Texts of ours for the health mail. %1 a value.
+namespace Health_Str {
+// %1 the host, %2 the date and time.
+QORSMAIL_TEXT(Health_Str, Str0, "邮件站运行报告 [%1] %2")
+QORSMAIL_TEXT(Health_Str, Str1, "主机：%1")
+// %1 days, %2 hours, %3 minutes.
+QORSMAIL_TEXT(Health_Str, Str2, "%1 天 %2 小时 %3 分")
+QORSMAIL_TEXT(Health_Str, Str3, "运行时间：%1")
+QORSMAIL_TEXT(Health_Str, Str4, "以下数字统计自：%1")
+QORSMAIL_TEXT(Health_Str, Str5, "读取的事件：%1")
+QORSMAIL_TEXT(Health_Str, Str6, "发出的邮件：%1")
+QORSMAIL_TEXT(Health_Str, Str7, "重试的发送：%1")
+QORSMAIL_TEXT(Health_Str, Str8, "放弃的邮件：%1")
+QORSMAIL_TEXT(Health_Str, Str9, "事件环故障：%1")
+QORSMAIL_TEXT(Health_Str, Str10, "待发的任务：%1")
+} // namespace Health_Str
+
+// Texts of ours for the notices: mails given up, report files missing or stale.
+namespace Notice_Str {
+// %1 the host, %2 the date and time.
+QORSMAIL_TEXT(Notice_Str, Str0, "邮件发送失败通知 [%1] %2")
+QORSMAIL_TEXT(Notice_Str, Str1, "任务：%1")
+QORSMAIL_TEXT(Notice_Str, Str2, "收件人：%1")
+QORSMAIL_TEXT(Notice_Str, Str3, "最后的错误：%1")
+// %1 the task's title, %2 the date and time.
+QORSMAIL_TEXT(Notice_Str, Str4, "报表文件缺失：%1 %2")
+QORSMAIL_TEXT(Notice_Str, Str5, "报表邮件任务\"%1\"已到发送时间，但以下报表文件名没有找到文件，报表邮件未发送：")
+QORSMAIL_TEXT(Notice_Str, Str6, "报表文件名 %1 没有找到文件")
+// %1 the file, %2 when it was last written, %3 the previous due time.
+QORSMAIL_TEXT(Notice_Str, Str7, "报表文件 %1 最后写于 %2，早于上次发送时间 %3，可能已过期")
+// %1 the mail's subject.
+QORSMAIL_TEXT(Notice_Str, Str8, "站点邮件\"%1\"已发送")
+QORSMAIL_TEXT(Notice_Str, Str9, "站点邮件\"%1\"发送失败，已放弃")
+// %1 the titles of the tasks.
+QORSMAIL_TEXT(Notice_Str, Str10, "邮件发送失败，已放弃：%1")
+QORSMAIL_TEXT(Notice_Str, Str11, "邮件已放弃")
+} // namespace Notice_Str
+
+// Texts of ours for the health and notice dialog.
+namespace HealthNotice_Str {
+QORSMAIL_TEXT(HealthNotice_Str, Str0, "收件人地址有误：多个地址之间用逗号分隔，每个地址形如 name@example.cn！")
+QORSMAIL_TEXT(HealthNotice_Str, Str1, "健康邮件和放弃通知都发给这里的收件人，请至少填写一个收件人！")
+} // namespace HealthNotice_Str
+
 // Texts the code once joined from pieces, as format texts (%1, %2, ...). Where the pieces are texts of the older
 // sections, the default is their join (see JoinedEntry), the same text as before for every language file.
 namespace Format_Str {

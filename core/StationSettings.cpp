@@ -249,6 +249,16 @@ private:
 
 } // namespace
 
+std::optional<QStringList> ParseHealthRecipients(const QString& text)
+{
+    return parseRecipients(text);
+}
+
+std::optional<int32_t> ParseHealthTime(const QString& text)
+{
+    return parseTimeOfDay(text);
+}
+
 QString HealthTimeText(int32_t timeOfDay)
 {
     return timeOfDay < 0 ? QString()

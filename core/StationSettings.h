@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 
 struct TMailTables;
 
@@ -57,6 +58,10 @@ struct THealthSettings
 
 // A time of day as the file writes it ("07:30"); empty for -1.
 QString HealthTimeText(int32_t timeOfDay);
+// The file's readings of Recipients (comma separated plain addresses) and Time (h:mm or hh:mm): nothing when the
+// text is refused.
+std::optional<QStringList> ParseHealthRecipients(const QString& text);
+std::optional<int32_t> ParseHealthTime(const QString& text);
 
 // [Notices]
 struct TNoticeSettings

@@ -59,15 +59,13 @@ struct TComposed
     QString fatal; // why the mail cannot be sent at all
 };
 
-TComposed composeCommon(TComposeContext& context,
-    const char (&title)[128],
-    int32_t receiverCount,
-    const TMailAddr (&receivers)[MaxReceivers],
+TComposed composeFor(TComposeContext& context,
+    const QByteArray& subject,
+    const QList<TMailRecipient>& receivers,
     const QByteArray& mailId)
 {
     TComposed c;
     const SYSTEMTIME now = context.clock.now();
-    const QByteArray subject = subjectBytes(title, now);
     c.subject = visible(subject); // for the log, which is one line per entry too
 
     const QByteArray from = TrimBlanks(Gbk::fieldBytes(context.tables.SmtpSettings.LocalEmailAddr));
@@ -79,11 +77,10 @@ TComposed composeCommon(TComposeContext& context,
     }
 
     QList<QByteArray> to;
-    const int count = ClampCount(receiverCount, MaxReceivers);
-    for (int i = 0; i < count; ++i) {
-        const QByteArray name = Gbk::fieldBytes(receivers[i].Name);
+    for (const TMailRecipient& receiver : receivers) {
+        const QByteArray& name = receiver.name;
         // Blanks around a stored address are no part of it; anything else that is not a plain address is refused.
-        const QByteArray addr = TrimBlanks(Gbk::fieldBytes(receivers[i].Addr));
+        const QByteArray addr = TrimBlanks(receiver.addr);
         if (!MailHeaders::isPlainAddrSpec(addr)) {
             c.problems.append(
                 GetLangText(LangText::MailCheck_Str::Str1).arg(QLatin1Char('"') + visible(addr) + QLatin1Char('"')));
@@ -108,6 +105,16 @@ TComposed composeCommon(TComposeContext& context,
         "Message-ID: " + (mailId.isEmpty() ? MailHeaders::messageId(from) : MailHeaders::messageId(from, mailId)),
         "MIME-Version: 1.0"};
     return c;
+}
+
+TComposed composeCommon(TComposeContext& context,
+    const char (&title)[128],
+    int32_t receiverCount,
+    const TMailAddr (&receivers)[MaxReceivers],
+    const QByteArray& mailId)
+{
+    return composeFor(
+        context, subjectBytes(title, context.clock.now()), TaskRecipients(receivers, receiverCount), mailId);
 }
 
 void logProblems(TComposeContext& context, const QStringList& problems, const QString& subject)
@@ -152,15 +159,28 @@ bool exchange(TComposeContext& context, TComposed& composed)
     return false;
 }
 
-// The newest file of each stored name as attachments, in the order of the names.
-void attachReportFiles(TComposed& composed, const TReportMailTask& task, const QString& workDir)
+// The newest file of each stored name as attachments, in the order of the names. With a lookup, the names that
+// found no file and the files older than its previous due time are noted in it.
+void attachReportFiles(
+    TComposed& composed, const TReportMailTask& task, const QString& workDir, TReportLookup* lookup = nullptr)
 {
     const int count = ClampCount(task.FileCount, MaxReportFiles);
     for (int k = 0; k < count; ++k) {
         QString found;
-        if (FindNewestReportFile(Gbk::fieldText(task.Files[k]), workDir, found)) {
-            composed.mail.attachments.push_back(
-                {found, MailHeaders::extendedParameter("filename", Gbk::encode(QFileInfo(found).fileName()))});
+        const QString name = Gbk::fieldText(task.Files[k]);
+        if (!FindNewestReportFile(name, workDir, found)) {
+            if (lookup) {
+                lookup->missing.append(name);
+            }
+            continue;
+        }
+        composed.mail.attachments.push_back(
+            {found, MailHeaders::extendedParameter("filename", Gbk::encode(QFileInfo(found).fileName()))});
+        if (lookup && lookup->previousDue.isValid()) {
+            const QFileInfo info(found);
+            if (info.lastModified() < lookup->previousDue) {
+                lookup->stale.append({found, info.lastModified()});
+            }
         }
     }
 }
@@ -493,15 +513,57 @@ bool SendEventMail(TComposeContext& context,
     return exchange(context, composed);
 }
 
-int SendReportMail(TComposeContext& context, const TReportMailTask& task, const QByteArray& mailId)
+int SendReportMail(
+    TComposeContext& context, const TReportMailTask& task, const QByteArray& mailId, TReportLookup* lookup)
 {
     TComposed composed = composeCommon(context, task.Title, task.ReceiverCount, task.Receivers, mailId);
+    if (lookup) {
+        lookup->missing.clear();
+        lookup->stale.clear();
+    }
     // The mail is the attachments alone: an empty text part before them would only show as an empty body.
-    attachReportFiles(composed, task, context.tables.workDirPath());
+    attachReportFiles(composed, task, context.tables.workDirPath(), lookup);
     if (composed.mail.attachments.empty()) {
         return 0;
     }
+    if (lookup && (!lookup->missing.isEmpty() || !lookup->stale.isEmpty())) {
+        setTextLines(composed, ReportLookupLines(*lookup));
+    }
     return exchange(context, composed) ? 1 : -1;
+}
+
+QStringList ReportLookupLines(const TReportLookup& lookup)
+{
+    using namespace LangText::Notice_Str;
+    QStringList lines;
+    for (const QString& name : lookup.missing) {
+        lines << GetLangText(Str6).arg(name);
+    }
+    for (const auto& [path, modified] : lookup.stale) {
+        lines << FillText(GetLangText(Str7),
+            {path,
+                modified.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                lookup.previousDue.toString(QStringLiteral("yyyy-MM-dd HH:mm"))});
+    }
+    return lines;
+}
+
+QList<TMailRecipient> TaskRecipients(const TMailAddr (&receivers)[MaxReceivers], int32_t receiverCount)
+{
+    QList<TMailRecipient> list;
+    const int count = ClampCount(receiverCount, MaxReceivers);
+    list.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        list.append({Gbk::fieldBytes(receivers[i].Name), Gbk::fieldBytes(receivers[i].Addr)});
+    }
+    return list;
+}
+
+bool SendNoticeMail(TComposeContext& context, const TNoticeMail& notice)
+{
+    TComposed composed = composeFor(context, Gbk::encode(notice.subject), notice.recipients, notice.mailId);
+    setTextLines(composed, notice.lines);
+    return exchange(context, composed);
 }
 
 int SendTestMail(TComposeContext& context, const TEventMailTask& task, const QStringList& lines)

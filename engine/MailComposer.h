@@ -13,9 +13,11 @@
 #include "mlogcomm2.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <functional>
+#include <utility>
 
 // What a composer works with: the tables (sender address), the ring, the clock (subject and Date), the SMTP
 // session, the computer name for the sender's display name and the log line writer.
@@ -41,9 +43,44 @@ bool SendEventMail(TComposeContext& context,
     const TMarkSpan* span = nullptr,
     const QByteArray& mailId = {});
 
+// What a report mail's look-up found wrong, where the station tells of missing and stale report files: the names
+// that found no file, and the files last written before the previous due time (the report has not been made
+// anew since).
+struct TReportLookup
+{
+    QDateTime previousDue; // invalid: no file is called stale
+    QStringList missing;
+    QList<std::pair<QString, QDateTime>> stale; // path, last written
+};
+
 // Composes and sends the report mail of one task: 1 sent, 0 no report file found (no connection made),
-// -1 the exchange failed (logged). mailId as for SendEventMail.
-int SendReportMail(TComposeContext& context, const TReportMailTask& task, const QByteArray& mailId = {});
+// -1 the exchange failed (logged). mailId as for SendEventMail. With a lookup, what it finds wrong is noted
+// there and, when the mail goes out, told in its text part (ReportLookupLines); without one the mail is the
+// attachments alone.
+int SendReportMail(TComposeContext& context,
+    const TReportMailTask& task,
+    const QByteArray& mailId = {},
+    TReportLookup* lookup = nullptr);
+QStringList ReportLookupLines(const TReportLookup& lookup);
+
+// A receiver as the mail names it: display name and address, GBK.
+struct TMailRecipient
+{
+    QByteArray name;
+    QByteArray addr;
+};
+QList<TMailRecipient> TaskRecipients(const TMailAddr (&receivers)[MaxReceivers], int32_t receiverCount);
+
+// A mail of the station's own (the health mail, the notices): a subject, a text part, and the same checks,
+// session, fallback relay and log lines as a task's mail.
+struct TNoticeMail
+{
+    QString subject;
+    QList<TMailRecipient> recipients;
+    QStringList lines;
+    QByteArray mailId; // the same for every attempt of one mail
+};
+bool SendNoticeMail(TComposeContext& context, const TNoticeMail& notice);
 
 // A test mail of one task through the same session: the subject starts with the test mark, the text part holds
 // `lines`; a report task also attaches the files its names find now. 1 sent, 0 no report file found (nothing

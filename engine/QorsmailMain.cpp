@@ -131,6 +131,8 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     , m_sendDue(tables, log, clock)
     , m_markStore(
           std::make_unique<TTaskMarkStore>(m_tables, m_log, [this](const QString& text) { WriteLogLine(text); }))
+    , m_stationMails(tables, clock)
+    , m_notifier(std::make_unique<TSystemdNotifier>())
 {
     connect(this, &TQorsmailMain::taskStateChanged, m_markStore.get(), &TTaskMarkStore::followTaskState);
     connect(this, &TQorsmailMain::taskStateChanged, this, &TQorsmailMain::followTaskState);
@@ -219,6 +221,48 @@ void TQorsmailMain::StartTimers()
     m_eventWatchTimer.start();
     m_sendOnDue = true;
     scheduleSends(); // marks taken back from the last run may be due already
+    m_stationMails.start();
+    // The tables are read and the ring is open, or its fault is known: the service is up.
+    m_watchdog = m_notifier->watchdogPeriod().count() > 0;
+    m_notifier->notify("READY=1\nSTATUS=" + serviceStatus().toUtf8());
+}
+
+void TQorsmailMain::setServiceNotifier(std::unique_ptr<TServiceNotifier> notifier)
+{
+    if (notifier) {
+        m_notifier = std::move(notifier);
+    }
+}
+
+int TQorsmailMain::pendingTasks() const
+{
+    int pending = 0;
+    for (int i = 0; i < m_tables.EventTasks.count(); ++i) {
+        pending += m_tables.EventTasks.state(i).State != 0 ? 1 : 0;
+    }
+    for (int j = 0; j < m_tables.ReportTasks.count(); ++j) {
+        pending += m_tables.ReportTasks.state(j).State != 0 ? 1 : 0;
+    }
+    return pending;
+}
+
+QString TQorsmailMain::serviceStatus() const
+{
+    using namespace LangText::Service_Str;
+    const QString last = m_lastMailSent ? DateTimeText(*m_lastMailSent) : GetLangText(Str1);
+    return FillText(GetLangText(Str0),
+        {QString::number(m_tables.EventTaskCount() + m_tables.ReportTaskCount()),
+            QString::number(pendingTasks() + m_stationMails.queued()),
+            last});
+}
+
+void TQorsmailMain::feedWatchdog()
+{
+    if (!m_watchdog || (m_passesSinceWatchdog == 0 && !m_sending && !m_testMailRunning)) {
+        return;
+    }
+    m_passesSinceWatchdog = 0;
+    m_notifier->notify("WATCHDOG=1\nSTATUS=" + serviceStatus().toUtf8());
 }
 
 void TQorsmailMain::ApplySmtpSettings()
@@ -238,6 +282,7 @@ void TQorsmailMain::ApplySmtpSettings()
 
 void TQorsmailMain::DestroyEngine()
 {
+    m_notifier->notify("STOPPING=1");
     m_triggerTimer.stop();
     m_sendMailTimer.stop();
     m_eventWatchTimer.stop();
@@ -286,6 +331,8 @@ void TQorsmailMain::TriggerTimerTimer()
     if (!m_eventWatchTimer.isActive()) {
         m_eventWatchTimer.start(); // after a restore of sending, the regular tick wakes the watch again
     }
+    m_stationMails.tick(Gbk::decode(m_computerName), pendingTasks());
+    feedWatchdog();
 }
 
 void TQorsmailMain::EventWatchTimerTimer()
@@ -345,6 +392,7 @@ void TQorsmailMain::runEventRead(const SYSTEMTIME& now)
     const TEventStepResult read = RunEventStep(m_tables, m_trigger, m_log, now);
     reportNewMarks(m_tables.EventTasks, TTaskKind::Event);
     reportRing(read.Ring);
+    m_stationMails.counters().eventsRead += read.Fresh > read.Lost ? read.Fresh - read.Lost : 0;
     qCInfo(lcEngine).noquote() << QStringLiteral("qormail: events read %1 of %2 new, %3 lost")
                                       .arg(read.Examined)
                                       .arg(read.Fresh)
@@ -372,6 +420,9 @@ void TQorsmailMain::reportRing(const TRingCheck& check)
         return;
     }
     m_ringLogged = check.Status;
+    if (check.Status != TRingStatus::Ok) {
+        m_stationMails.counters().ringFaults += 1;
+    }
     switch (check.Status) {
     case TRingStatus::Ok:
         WriteLogLine(GetLangText(Str4).arg(path));
@@ -422,6 +473,24 @@ void TQorsmailMain::SendMailTimerTimer()
     };
     const auto failureText = [&context] {
         return context.lastError.isEmpty() ? GetLangText(LangText::TaskStatus_Str::Str10) : context.lastError;
+    };
+    TStationCounters& counters = m_stationMails.counters();
+    QList<TGivenUpMail> givenUp; // one notice for all of this pass
+    const auto noteSent = [this, &counters] {
+        counters.mailsSent += 1;
+        m_lastMailSent = m_clock.now();
+    };
+    const auto noteFailed = [&](bool gaveUp, const auto& task) {
+        if (!gaveUp) {
+            counters.retried += 1;
+            return;
+        }
+        counters.givenUp += 1;
+        QStringList recipients;
+        for (const TMailRecipient& r : TaskRecipients(task.Receivers, task.ReceiverCount)) {
+            recipients << Gbk::decode(r.addr).trimmed();
+        }
+        givenUp.append({Gbk::fieldText(task.Title), recipients, failureText()});
     };
 
     // Tables may change while an exchange waits in the nested event loop (a task deleted, edited or added):
@@ -479,6 +548,7 @@ void TQorsmailMain::SendMailTimerTimer()
         if (k < 0) {
             // Deleted or replaced meanwhile: nothing left to mark; a mail that went out is still reported.
             if (sent) {
+                noteSent();
                 WriteLogLine(taskLine(TTaskLine::EventSent, taskCopy.Title));
             }
             i = -1;
@@ -486,6 +556,7 @@ void TQorsmailMain::SendMailTimerTimer()
         }
         TEventTaskState& after = m_tables.EventTasks.state(k);
         if (sent) {
+            noteSent();
             record(TTaskKind::Event, serial, TSendOutcome::Sent, {});
             WriteLogLine(taskLine(TTaskLine::EventSent, taskCopy.Title));
             after = TEventTaskState{};
@@ -494,6 +565,7 @@ void TQorsmailMain::SendMailTimerTimer()
             after.RetryCount += 1;
             const bool givenUp = after.RetryCount >= m_tables.SmtpSettings.MaxSendTries;
             record(TTaskKind::Event, serial, givenUp ? TSendOutcome::GaveUp : TSendOutcome::Failed, failureText());
+            noteFailed(givenUp, taskCopy);
             if (givenUp) {
                 WriteLogLine(taskLine(TTaskLine::EventGivenUp, taskCopy.Title));
                 after = TEventTaskState{};
@@ -524,13 +596,19 @@ void TQorsmailMain::SendMailTimerTimer()
         const QByteArray mailId = m_markStore->mailId(TTaskKind::Report, j);
         m_sendingTask = {true, TTaskKind::Report, serial};
         context.lastError.clear();
-        const int outcome = SendReportMail(context, taskCopy, mailId);
+        TReportLookup lookup;
+        const bool lookFor = m_tables.Station.notices.missingReport;
+        if (lookFor) {
+            lookup.previousDue = PreviousReportDue(taskCopy, state.DueTime, m_log);
+        }
+        const int outcome = SendReportMail(context, taskCopy, mailId, lookFor ? &lookup : nullptr);
         m_sendingTask = {};
         now = m_clock.now();
 
         const int k = m_tables.ReportTasks.indexOfSerial(serial);
         if (k < 0) {
             if (outcome == 1) {
+                noteSent();
                 WriteLogLine(taskLine(TTaskLine::ReportSent, taskCopy.Title));
             }
             j = -1;
@@ -538,6 +616,7 @@ void TQorsmailMain::SendMailTimerTimer()
         }
         TReportTaskState& after = m_tables.ReportTasks.state(k);
         if (outcome == 1) {
+            noteSent();
             record(TTaskKind::Report, serial, TSendOutcome::Sent, {});
             WriteLogLine(taskLine(TTaskLine::ReportSent, taskCopy.Title));
             after.State = 0;
@@ -545,12 +624,14 @@ void TQorsmailMain::SendMailTimerTimer()
         } else if (outcome == 0) {
             record(TTaskKind::Report, serial, TSendOutcome::NoReportFile, {});
             WriteLogLine(taskLine(TTaskLine::ReportNoFile, taskCopy.Title));
+            m_stationMails.queueMissingReport(taskCopy, lookup.missing);
             after.State = 0;
             after.RetryCount = 0;
         } else {
             after.RetryCount += 1;
             const bool givenUp = after.RetryCount >= m_tables.SmtpSettings.MaxSendTries;
             record(TTaskKind::Report, serial, givenUp ? TSendOutcome::GaveUp : TSendOutcome::Failed, failureText());
+            noteFailed(givenUp, taskCopy);
             if (givenUp) {
                 WriteLogLine(taskLine(TTaskLine::ReportGivenUp, taskCopy.Title));
                 after.State = 0;
@@ -560,6 +641,17 @@ void TQorsmailMain::SendMailTimerTimer()
         emit taskStateChanged(TTaskKind::Report, k);
         j = k;
     }
+
+    if (!givenUp.isEmpty()) {
+        QStringList titles;
+        for (const TGivenUpMail& mail : givenUp) {
+            titles << mail.title;
+        }
+        emit mailsGivenUp(GetLangText(LangText::Notice_Str::Str10).arg(titles.join(QStringLiteral(", "))));
+        m_stationMails.queueGiveUpNotice(givenUp, Gbk::decode(m_computerName));
+    }
+    m_stationMails.sendDue(context);
+    m_passesSinceWatchdog += 1;
 }
 
 TQorsmailMain::TTestMailResult TQorsmailMain::SendTestMail(TTaskKind kind, int index)

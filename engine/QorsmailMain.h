@@ -14,6 +14,8 @@
 #include "LocalTime.h"
 #include "QorsmailDef.h"
 #include "SendDueTimer.h"
+#include "ServiceNotifier.h"
+#include "StationMails.h"
 #include "TaskFileStore.h"
 #include "TaskKind.h"
 #include "TaskStatus.h"
@@ -88,6 +90,12 @@ public:
     bool EditAllowed() const { return m_editAllowed; }
     void setEditAllowed(bool allowed) { m_editAllowed = allowed; }
 
+    // Replaces what tells the service manager of the station's state (tests use one of their own).
+    void setServiceNotifier(std::unique_ptr<TServiceNotifier> notifier);
+    // The status line the service manager shows: tasks, mails pending, the last mail sent.
+    QString serviceStatus() const;
+    TStationMails& stationMails() { return m_stationMails; }
+
     // Replaces the SMTP session (tests use a fake); the engine owns it.
     void setSmtpSession(std::unique_ptr<TSmtpSession> session);
     TSmtpSession& smtpSession() { return *m_session; }
@@ -136,7 +144,15 @@ signals:
     // must not change them: the send loop emits this in the middle of its walk.
     void taskStateChanged(TTaskKind kind, int index);
 
+    // Mails were given up in a send pass: text names their tasks (the window shows it in the status bar and the
+    // tray). Not for the station's own mails.
+    void mailsGivenUp(const QString& text);
+
 private:
+    // WATCHDOG=1 (with the status) from the trigger tick, when a send pass came round since the last one or one
+    // (or a test mail) is waiting in an exchange: a pass stuck elsewhere lets the watchdog run out.
+    void feedWatchdog();
+    int pendingTasks() const;
     // The event step with what follows every read: the pace of the next and the overrun line.
     void runEventRead(const SYSTEMTIME& now);
     // One log line when the ring's condition changes (a fault begins or ends) or another ring is read.
@@ -176,4 +192,9 @@ private:
     std::unique_ptr<TTaskFileReadAhead> m_taskFileReadAhead;
     std::vector<int32_t> m_statesBefore; // the trigger's scratch: which tasks were idle before the tick
     TRingStatus m_ringLogged = TRingStatus::Ok; // the ring's condition as the log last told it
+    TStationMails m_stationMails;
+    std::unique_ptr<TServiceNotifier> m_notifier;
+    bool m_watchdog = false; // the service manager expects WATCHDOG=1
+    uint64_t m_passesSinceWatchdog = 0;
+    std::optional<SYSTEMTIME> m_lastMailSent;
 };

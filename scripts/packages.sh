@@ -4,12 +4,12 @@
 QORSMAIL_PACKAGES=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libcurl4-openssl-dev libsodium-dev
+    libcurl4-openssl-dev libsodium-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     python3 python3-aiosmtpd openssl faketime
     xvfb xauth trayer fonts-wqy-microhei
-    help2man groff-base librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian
+    help2man groff-base librsvg2-bin dpkg-dev fakeroot file desktop-file-utils appstream lintian systemd man-db
     xdotool imagemagick
 )
 

@@ -6,6 +6,7 @@
 #include "EventMailProperty.h"
 #include "FirstUserDlg.h"
 #include "GbkCodec.h"
+#include "HealthNoticeDlg.h"
 #include "MLEngine.h"
 #include "MailDialogs.h"
 #include "MessageBoxes.h"
@@ -187,6 +188,27 @@ void TConfigCommands::addReportTask()
     m_engine.notifyTableEdited(TTaskKind::Report);
     setModified(true);
     m_view.tree->setCurrentItem(addTaskNode(m_view.reportRoot));
+}
+
+void TConfigCommands::HealthNotice1Click()
+{
+    if (refusedByEditRule()) {
+        return;
+    }
+    if (!m_healthDialog) {
+        m_healthDialog = std::make_unique<THealthNoticeDlg>(m_view.window);
+    }
+    TStationSettings& station = m_engine.tables().Station;
+    THealthNoticeDlg& dlg = *m_healthDialog;
+    dlg.Health = station.health;
+    dlg.Notices = station.notices;
+    dlg.Editable = true;
+    if (MessageBoxes::execDialog(dlg) != QDialog::Rejected && dlg.Modified) {
+        // The engine's health schedule follows the new settings at its next tick.
+        station.health = dlg.Health;
+        station.notices = dlg.Notices;
+        setModified(true);
+    }
 }
 
 void TConfigCommands::SetSMTP1Click()
@@ -413,16 +435,21 @@ void TConfigCommands::noteStopWithoutQuestion()
 
 void TConfigCommands::reportTaskFileAtStart()
 {
-    const TTaskFileState& state = m_engine.taskFileState();
-    const TMailTables& tables = m_engine.tables();
+    ReportTaskFileAtStart(m_engine);
+}
+
+void ReportTaskFileAtStart(TQorsmailMain& engine)
+{
+    const TTaskFileState& state = engine.taskFileState();
+    const TMailTables& tables = engine.tables();
     if (!state.present) {
-        m_engine.WriteLogLine(GetLangText(LangText::FirstStart_Str::Str0).arg(nativePath(state.path)));
+        engine.WriteLogLine(GetLangText(LangText::FirstStart_Str::Str0).arg(nativePath(state.path)));
         // After the first save and restart the tasks lock editing, and unlocking it asks for a user.
-        if (const QString line = MissingUserStoreLine(m_engine.tables().workDirPath()); !line.isEmpty()) {
-            m_engine.WriteLogLine(line);
+        if (const QString line = MissingUserStoreLine(engine.tables().workDirPath()); !line.isEmpty()) {
+            engine.WriteLogLine(line);
         }
     } else if (state.damaged()) {
-        m_engine.WriteLogLine(FillText(GetLangText(LangText::TaskFileLoad_Str::Str0),
+        engine.WriteLogLine(FillText(GetLangText(LangText::TaskFileLoad_Str::Str0),
             {nativePath(state.path),
                 state.loadError,
                 QString::number(tables.EventTaskCount()),

@@ -15,6 +15,7 @@
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
+class THealthNoticeDlg;
 class TMailDialogs;
 class TQorsmailMain;
 
@@ -46,6 +47,8 @@ public:
     void DelMail1Click();
     void SetSMTP1Click();
     void EditAddr1Click();
+    // The health mail and notices dialog (settings file [Health], [Notices]); made at its first use.
+    void HealthNotice1Click();
     // Writes tables, address book and SMTP settings as the configuration tool's JSON to a file the user picks.
     void ExportConfig1Click();
     // Writes them as the task file, unless someone else changed it since it was read. True when saved.
@@ -90,6 +93,11 @@ private:
     TQorsmailMain& m_engine;
     TView m_view;
     std::unique_ptr<TMailDialogs> m_dialogs;
+    std::unique_ptr<THealthNoticeDlg> m_healthDialog;
     QString m_exportPath; // the export's last file
     bool m_modified = false;
 };
+
+// At start-up, with or without a window: the log line saying where the task file was looked for, when there was
+// none, or what is wrong with a file that did not load in whole.
+void ReportTaskFileAtStart(TQorsmailMain& engine);

@@ -5,6 +5,7 @@
 #include "FirstUserDlg.h"
 #include "FormTranslator.h"
 #include "GbkCodec.h"
+#include "LocalTime.h"
 #include "MLEngine.h"
 #include "MailDialogs.h"
 #include "MessageBoxes.h"
@@ -166,6 +167,11 @@ void TQorsmailMainForm::setupTaskStatus()
     m_statusDisplay = new TTaskStatusDisplay(
         m_engine, {m_eventRoot, m_reportRoot, m_ui->EventStatusEdit, m_ui->ReportStatusEdit}, this);
     connect(m_statusDisplay, &TTaskStatusDisplay::summaryChanged, this, &TQorsmailMainForm::showStatusSummary);
+    m_givenUpLabel = new QLabel(this);
+    m_givenUpLabel->setObjectName(QStringLiteral("GivenUpLabel"));
+    m_givenUpLabel->hide();
+    statusBar()->addPermanentWidget(m_givenUpLabel);
+    connect(&m_engine, &TQorsmailMain::mailsGivenUp, this, &TQorsmailMainForm::showGivenUp);
     m_statusDisplay->refresh();
     showStatusSummary(m_statusDisplay->summaryText());
 }
@@ -176,6 +182,17 @@ void TQorsmailMainForm::showStatusSummary(const QString& summary)
     m_statusSummary->setAccessibleName(summary);
     if (m_tray) {
         m_tray->setToolTip(windowTitle() + QLatin1Char('\n') + summary);
+    }
+}
+
+void TQorsmailMainForm::showGivenUp(const QString& text)
+{
+    const QString line = DateTimeText(m_engine.clock().now()) + QStringLiteral("  ") + text;
+    m_givenUpLabel->setText(line);
+    m_givenUpLabel->setAccessibleName(line);
+    m_givenUpLabel->show();
+    if (m_tray && m_tray->isVisible()) {
+        m_tray->showMessage(GetLangText(LangText::Notice_Str::Str11), text, QSystemTrayIcon::Warning);
     }
 }
 
@@ -233,6 +250,7 @@ void TQorsmailMainForm::setupCommands()
     connect(m_ui->DelMail1, &QAction::triggered, c, &TConfigCommands::DelMail1Click);
     connect(m_ui->SetSMTP1, &QAction::triggered, c, &TConfigCommands::SetSMTP1Click);
     connect(m_ui->EditAddr1, &QAction::triggered, c, &TConfigCommands::EditAddr1Click);
+    connect(m_ui->HealthNotice1, &QAction::triggered, c, &TConfigCommands::HealthNotice1Click);
     connect(m_ui->ExportConfig1, &QAction::triggered, c, &TConfigCommands::ExportConfig1Click);
     connect(m_ui->SaveConfig1, &QAction::triggered, c, &TConfigCommands::SaveConfig1Click);
     connect(m_ui->SendTestMail1, &QAction::triggered, c, &TConfigCommands::SendTestMail1Click);

@@ -102,6 +102,8 @@ private:
     void setupCommands();
     void setupTaskStatus();
     void showStatusSummary(const QString& summary);
+    // Mails given up: the status bar keeps the last such line; the tray, where there is one, shows it once.
+    void showGivenUp(const QString& text);
     // The title ("*" first while there are unsaved changes) and the hint follow the configuration.
     void showConfigState();
     void showPanel(QWidget* panel);
@@ -119,6 +121,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     TTaskStatusDisplay* m_statusDisplay = nullptr;
     QLabel* m_statusSummary = nullptr;
+    QLabel* m_givenUpLabel = nullptr;
     QLabel* m_startHint = nullptr; // how to begin, while there is no task
     QTreeWidgetItem* m_eventRoot = nullptr;
     QTreeWidgetItem* m_reportRoot = nullptr;

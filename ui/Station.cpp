@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Station.h"
 
+#include "ConfigCommands.h"
 #include "LocalTime.h"
 #include "MLEngine.h"
 #include "MessageBoxes.h"
@@ -8,7 +9,12 @@
 #include "SingleInstance.h"
 
 #include <QApplication>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -130,4 +136,60 @@ int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& opt
     }
     form.reset();
     return StationExitOk;
+}
+
+int RunHeadlessStation(TLogLibrary& log, const TClock& clock)
+{
+    TExitHandler exitHandler(log);
+    const int32_t code = log.InitLogLibrary();
+    if (code < 0) {
+        const QString line = FillText(GetLangText(LangText::Format_Str::Str24,
+                                          GetLangText(LangText::program_Str::program_Str5) + QStringLiteral("(%1)")),
+            {LibraryErrorText(log, code)});
+        std::fprintf(stderr, "qormail: %s\n", line.toLocal8Bit().constData());
+        return StationExitStartFailed;
+    }
+
+    TMailTables tables;
+    TQorsmailMain engine(tables, log, clock);
+    // The journal takes standard output line by line; each line is flushed, so a crash loses none.
+    QObject::connect(&engine, &TQorsmailMain::logLineAdded, &engine, [](const QString& line) {
+        std::fputs(line.toUtf8().constData(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    });
+    engine.CreateEngine();
+    engine.WriteLogLine(GetLangText(LangText::Service_Str::Str3));
+    ReportTaskFileAtStart(engine);
+    engine.setEditAllowed(false);
+    engine.StartTimers();
+    QCoreApplication::exec();
+    exitHandler.run();
+    engine.DestroyEngine();
+    return StationExitOk;
+}
+
+bool WindowPlatformAvailable(int argc, char* argv[])
+{
+    static const char* const withoutDisplay[] = {
+        "offscreen", "minimal", "minimalegl", "eglfs", "linuxfb", "vnc", "vkkhrdisplay"};
+    const auto needsNone = [](const char* platform) {
+        // "name:options", or a list "a;b" whose first entry is tried first: the first entry decides.
+        const std::string name(platform, std::strcspn(platform, ":;"));
+        return std::any_of(
+            std::begin(withoutDisplay), std::end(withoutDisplay), [&name](const char* p) { return name == p; });
+    };
+    const auto isSet = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value != nullptr && *value != '\0';
+    };
+    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")) {
+        return true;
+    }
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return needsNone(argv[i + 1]);
+        }
+    }
+    return isSet("QT_QPA_PLATFORM") && needsNone(std::getenv("QT_QPA_PLATFORM"));
 }

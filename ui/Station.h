@@ -34,3 +34,11 @@ constexpr int StationExitStartFailed = 1;
 // Runs the station; returns the process exit code: StationExitOk after the message loop, StationExitStartFailed
 // when the event-log library could not be initialized.
 int RunStation(TLogLibrary& log, const TClock& clock, const TStationOptions& options = {});
+
+// Runs the station without a window (qormail --headless) on a QCoreApplication: the engine alone, every log-panel
+// line also on standard output, one a line; a failed start is told on standard error. Exit codes as RunStation.
+int RunHeadlessStation(TLogLibrary& log, const TClock& clock);
+
+// Whether a window can be opened: a display (DISPLAY or WAYLAND_DISPLAY), or a platform chosen in
+// QT_QPA_PLATFORM or with -platform that needs none (offscreen, minimal, a framebuffer, VNC).
+bool WindowPlatformAvailable(int argc, char* argv[]);

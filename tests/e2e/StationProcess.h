@@ -79,7 +79,7 @@ public:
 
     // Starts qormail, with libfaketime's clock starting at the given local time when one is given
     // ("2026-03-05 08:31:08"). The library is preloaded into the station itself, so signals reach it directly.
-    void start(const QString& fakeStart = {})
+    void start(const QString& fakeStart = {}, const QStringList& arguments = {})
     {
         m_process = std::make_unique<QProcess>();
         QProcessEnvironment env = environment(m_workDir);
@@ -97,7 +97,7 @@ public:
         m_process->setProcessEnvironment(env);
         m_process->setProcessChannelMode(QProcess::MergedChannels);
         m_process->setWorkingDirectory(m_workDir);
-        m_process->start(binPath(QStringLiteral("qormail")), {});
+        m_process->start(binPath(QStringLiteral("qormail")), arguments);
         m_process->waitForStarted(5000);
     }
 

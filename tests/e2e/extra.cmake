@@ -2,7 +2,7 @@
 # End-to-end tests run the real station and its tools.
 find_file(QORSMAIL_FAKETIME_LIBRARY libfaketime.so.1 PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/faketime
     /usr/lib/faketime NO_DEFAULT_PATH)
-foreach(target e2e_test_Station e2e_test_PendingMails e2e_test_SmtpRelays)
+foreach(target e2e_test_Station e2e_test_PendingMails e2e_test_SmtpRelays e2e_test_Service)
     if(TARGET ${target})
         add_dependencies(${target} qormail qorslog qorsmail-cfg Usrgate qorvane-user)
         target_link_libraries(${target} PRIVATE Qt6::Core)
