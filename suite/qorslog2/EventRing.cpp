@@ -575,8 +575,14 @@ RingRead EventRing::readSlot(int32_t i, EventRecord& out) const
 
 RingRead EventRing::writePos(int32_t& pos) const
 {
+    // One guarded look at the mapping: a reader that follows every new mark asks for it once per task, and a
+    // system call each time cost a tick with 2000 new marks about a third more.
     uint32_t value = 0;
-    if (!preadAll(m_fd, &value, sizeof value, offsetof(RingHeader, writePos))) {
+    const bool whole = guarded(m_map, [&] {
+        value =
+            std::atomic_ref<uint32_t>(reinterpret_cast<RingHeader*>(m_map)->writePos).load(std::memory_order_acquire);
+    });
+    if (!whole) {
         return RingRead::Cut;
     }
     pos = int32_t(value % QORSLOG_RING_SIZE);
