@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QScopeGuard>
 #include <QSysInfo>
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <unordered_set>
@@ -149,6 +151,7 @@ TQorsmailMain::TQorsmailMain(TMailTables& tables, TLogLibrary& log, const TClock
     m_eventWatchTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_eventWatchTimer, &QTimer::timeout, this, &TQorsmailMain::EventWatchTimerTimer);
     connect(&m_sendDue.timer(), &QTimer::timeout, this, &TQorsmailMain::SendDueTimerTimer);
+    connect(&m_stoppedWatchdogTimer, &QTimer::timeout, this, &TQorsmailMain::StoppedWatchdogTimerTimer);
 }
 
 TQorsmailMain::~TQorsmailMain() = default;
@@ -223,7 +226,12 @@ void TQorsmailMain::StartTimers()
     scheduleSends(); // marks taken back from the last run may be due already
     m_stationMails.start();
     // The tables are read and the ring is open, or its fault is known: the service is up.
-    m_watchdog = m_notifier->watchdogPeriod().count() > 0;
+    const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(m_notifier->watchdogPeriod());
+    m_watchdog = period.count() > 0;
+    if (m_watchdog) {
+        // Well inside the period, and no more often than the regular tick.
+        m_stoppedWatchdogTimer.start(static_cast<int>(std::clamp<int64_t>(period.count() / 3, 1, 5000)));
+    }
     m_notifier->notify("READY=1\nSTATUS=" + serviceStatus().toUtf8());
 }
 
@@ -265,6 +273,15 @@ void TQorsmailMain::feedWatchdog()
     m_notifier->notify("WATCHDOG=1\nSTATUS=" + serviceStatus().toUtf8());
 }
 
+void TQorsmailMain::StoppedWatchdogTimerTimer()
+{
+    // Called from the event loop, so never inside a tick: a trigger timer at rest means sending is stopped.
+    if (!m_watchdog || m_triggerTimer.isActive()) {
+        return;
+    }
+    m_notifier->notify("WATCHDOG=1\nSTATUS=" + serviceStatus().toUtf8());
+}
+
 void TQorsmailMain::ApplySmtpSettings()
 {
     const TSmtpSettings& s = m_tables.SmtpSettings;
@@ -286,6 +303,7 @@ void TQorsmailMain::DestroyEngine()
     m_triggerTimer.stop();
     m_sendMailTimer.stop();
     m_eventWatchTimer.stop();
+    m_stoppedWatchdogTimer.stop();
     m_sendOnDue = false;
     m_sendDue.stop();
     m_trigger.EventBuffer.clear();

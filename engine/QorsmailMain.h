@@ -71,6 +71,10 @@ public:
     // on a quiet ring is so read within 100 ms, and a storm of 20,000 events a second (the ring full in a
     // quarter of a second) is read before the ring turns over.
     void EventWatchTimerTimer();
+    // While the operator has stopped sending, the ticks rest on purpose and cannot feed the watchdog; a restart
+    // would end the stop and drop the window's unsaved edits. This timer's WATCHDOG=1 then says the event loop
+    // still turns; while sending runs it says nothing.
+    void StoppedWatchdogTimerTimer();
     // The single-shot timer of the earliest due attempt: a send pass now, unless sending is stopped or a pass or
     // a test mail is running (whose end sets the timer again).
     void SendDueTimerTimer();
@@ -183,6 +187,7 @@ private:
     QTimer m_triggerTimer;
     QTimer m_sendMailTimer;
     QTimer m_eventWatchTimer;
+    QTimer m_stoppedWatchdogTimer;
     TSendDueTimer m_sendDue;
     bool m_sendOnDue = false; // from StartTimers to DestroyEngine
     bool m_stateChangedInPass = false;

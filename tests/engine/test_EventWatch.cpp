@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The engine's reads over station time: the watches between the regular ticks every five seconds, driven by the
-// test (no real waiting) over a scripted ring that tells its count.
+// test (no real waiting) over a scripted ring that tells its count, and the watchdog those ticks feed.
 
 #include "CoreTestApp.h"
 #include "FakeLogLibrary.h"
 #include "FakeSmtpSession.h"
 #include "GbkCodec.h"
 #include "QorsmailMain.h"
+#include "ServiceNotifier.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <utility>
@@ -212,4 +214,46 @@ TEST(EventWatch, TheMailListsTheSameEventsWhicheverLookReadThem)
             EXPECT_TRUE(lines[k].endsWith(QStringLiteral("  ") + c.listed[k])) << lines[k].toStdString();
         }
     }
+}
+
+namespace {
+
+class TRecordingNotifier : public TServiceNotifier
+{
+public:
+    explicit TRecordingNotifier(QStringList& sent)
+        : m_sent(sent)
+    {
+    }
+    void notify(const QByteArray& message) override { m_sent.append(QString::fromUtf8(message).section('\n', 0, 0)); }
+    std::chrono::microseconds watchdogPeriod() const override { return std::chrono::seconds(30); }
+
+private:
+    QStringList& m_sent;
+};
+
+} // namespace
+
+TEST(EventWatch, TheWatchdogIsFedWhileTheTicksComeRoundOrSendingIsStopped)
+{
+    TWatchedStation st;
+    QStringList sent;
+    st.main->setServiceNotifier(std::make_unique<TRecordingNotifier>(sent));
+    st.main->StartTimers();
+    EXPECT_EQ(sent, QStringList{QStringLiteral("READY=1")});
+    sent.clear();
+
+    st.main->TriggerTimerTimer();
+    st.main->StoppedWatchdogTimerTimer();
+    EXPECT_TRUE(sent.isEmpty()) << "no send pass came round since the last feed";
+    st.main->SendMailTimerTimer();
+    st.main->TriggerTimerTimer();
+    EXPECT_EQ(sent, QStringList{QStringLiteral("WATCHDOG=1")});
+    sent.clear();
+
+    // Sending stopped by the operator: both timers rest, and the station must not be restarted for it.
+    st.main->TriggerTimer().stop();
+    st.main->SendMailTimer().stop();
+    st.main->StoppedWatchdogTimerTimer();
+    EXPECT_EQ(sent, QStringList{QStringLiteral("WATCHDOG=1")});
 }
